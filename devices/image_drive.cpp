@@ -1,0 +1,199 @@
+// Raw disk-image drives: a file read and written at 512-byte unit offsets.
+//
+// Owns the table of open image files (one slot per image drive, named by the
+// drive entry's `unit`). Device sectors larger than 512 bytes go through the
+// conversion rules of the drive contract, so an image of a 2048-byte-sector
+// medium behaves like the real drive would. Calls the drive table and the
+// error word.
+#include "devices/image_drive.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "devices/drive.h"
+#include "hfs/errors.h"
+
+namespace verrin {
+
+namespace {
+
+struct ImageSlot {
+    std::FILE* file = nullptr;
+    std::string path;
+    uint64_t bytes = 0;
+    uint32_t sectorSize = 512;
+};
+
+ImageSlot imageSlots[maxDrives];
+
+bool seekTo(std::FILE* f, uint64_t offset)
+{
+#ifdef _WIN32
+    return _fseeki64(f, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+ImageSlot* slotOf(const DriveEntry& entry)
+{
+    if (entry.unit < 0 || entry.unit >= maxDrives) return nullptr;
+    ImageSlot* s = &imageSlots[entry.unit];
+    return s->file ? s : nullptr;
+}
+
+// Whole device sectors; a sector that extends past the end of the file is
+// padded with zeros (an image need not be a multiple of the sector size), a
+// sector wholly past the end is a failure.
+int32_t readDeviceSectors(DriveEntry& entry, uint8_t* buffer, uint32_t sectors, uint64_t deviceSector)
+{
+    ImageSlot* s = slotOf(entry);
+    if (!s || sectors == 0) return 0;
+    const uint64_t offset = deviceSector * s->sectorSize;
+    if (offset >= s->bytes) return 0;
+    uint64_t want = static_cast<uint64_t>(sectors) * s->sectorSize;
+    const uint64_t avail = s->bytes - offset;
+    uint32_t whole = sectors;
+    if (want > avail) {
+        whole = static_cast<uint32_t>((avail + s->sectorSize - 1) / s->sectorSize);
+        want = avail;
+    }
+    if (!seekTo(s->file, offset)) return 0;
+    if (std::fread(buffer, 1, want, s->file) != want) return 0;
+    const uint64_t filled = static_cast<uint64_t>(whole) * s->sectorSize;
+    if (filled > want) std::memset(buffer + want, 0, filled - want);
+    return static_cast<int32_t>(whole);
+}
+
+int32_t writeDeviceSectors(DriveEntry& entry, const uint8_t* buffer, uint32_t sectors, uint64_t deviceSector)
+{
+    ImageSlot* s = slotOf(entry);
+    if (!s || sectors == 0) return 0;
+    const uint64_t offset = deviceSector * s->sectorSize;
+    // Writes stay inside the image: the medium does not grow.
+    if (offset >= s->bytes) return 0;
+    uint64_t want = static_cast<uint64_t>(sectors) * s->sectorSize;
+    uint32_t whole = sectors;
+    if (want > s->bytes - offset) {
+        whole = static_cast<uint32_t>((s->bytes - offset) / s->sectorSize);
+        if (whole == 0) return 0;
+        want = static_cast<uint64_t>(whole) * s->sectorSize;
+    }
+    if (!seekTo(s->file, offset)) return 0;
+    if (std::fwrite(buffer, 1, want, s->file) != want) return 0;
+    if (std::fflush(s->file) != 0) return 0;
+    return static_cast<int32_t>(whole);
+}
+
+int32_t imageRead(DriveEntry& entry, uint8_t* buffer, uint32_t count, uint32_t address)
+{
+    ImageSlot* s = slotOf(entry);
+    if (!s) {
+        setError(errMacRead);
+        return 0;
+    }
+    if (entry.sectorRatio > 1) return convertedRead(entry, readDeviceSectors, buffer, count, address);
+    const int32_t got = readDeviceSectors(entry, buffer, count, address);
+    if (got < 1) {
+        setError(errMacRead);
+        return 0;
+    }
+    return got;
+}
+
+int32_t imageWrite(DriveEntry& entry, const uint8_t* buffer, uint32_t count, uint32_t address)
+{
+    ImageSlot* s = slotOf(entry);
+    if (!s) {
+        setError(errMacWrite);
+        return 0;
+    }
+    if (entry.sectorRatio > 1)
+        return convertedWrite(entry, readDeviceSectors, writeDeviceSectors, buffer, count, address);
+    const int32_t put = writeDeviceSectors(entry, buffer, count, address);
+    if (put < 1) {
+        setError(errMacWrite);
+        return 0;
+    }
+    return put;
+}
+
+uint32_t imageSectorSize(DriveEntry& entry, uint64_t* capacity)
+{
+    ImageSlot* s = slotOf(entry);
+    if (!s) return 0;
+    if (capacity) *capacity = s->bytes / s->sectorSize;
+    return s->sectorSize;
+}
+
+}  // namespace
+
+int openImageDrive(const char* path, bool writable, uint32_t sectorSize)
+{
+    if (sectorSize < 512 || sectorSize > 4096 || sectorSize % 512 != 0) sectorSize = 512;
+    int slot = -1;
+    for (int i = 0; i < maxDrives; ++i)
+        if (!imageSlots[i].file) {
+            slot = i;
+            break;
+        }
+    if (slot < 0 || driveCount >= maxDrives) {
+        setError(errNoMemory);
+        return -1;
+    }
+    std::FILE* f = std::fopen(path, writable ? "r+b" : "rb");
+    if (!f) {
+        setError(errPcOpen);
+        return -1;
+    }
+    uint64_t bytes = 0;
+#ifdef _WIN32
+    if (_fseeki64(f, 0, SEEK_END) == 0) bytes = static_cast<uint64_t>(_ftelli64(f));
+#else
+    if (fseeko(f, 0, SEEK_END) == 0) bytes = static_cast<uint64_t>(ftello(f));
+#endif
+    ImageSlot& s = imageSlots[slot];
+    s.file = f;
+    s.path = path;
+    s.bytes = bytes;
+    s.sectorSize = sectorSize;
+
+    DriveEntry e{};
+    e.kind = DriveKind::imageFile;
+    e.unit = slot;
+    e.sectorRatio = static_cast<uint16_t>(sectorSize / 512);
+    e.read = imageRead;
+    e.write = writable ? imageWrite : nullptr;
+    e.querySectorSize = imageSectorSize;
+    std::snprintf(e.label, sizeof e.label, "[IMAGE %d]", slot);
+    return addDrive(e);
+}
+
+void closeImageDrives()
+{
+    for (ImageSlot& s : imageSlots) {
+        if (s.file) std::fclose(s.file);
+        s = ImageSlot{};
+    }
+}
+
+uint64_t imageDriveBytes(int driveIndex)
+{
+    if (driveIndex < 0 || driveIndex >= driveCount) return 0;
+    const DriveEntry& e = driveTable[driveIndex];
+    if (e.kind != DriveKind::imageFile) return 0;
+    const ImageSlot* s = slotOf(e);
+    return s ? s->bytes : 0;
+}
+
+const char* imageDrivePath(int driveIndex)
+{
+    if (driveIndex < 0 || driveIndex >= driveCount) return "";
+    const DriveEntry& e = driveTable[driveIndex];
+    if (e.kind != DriveKind::imageFile) return "";
+    const ImageSlot* s = slotOf(e);
+    return s ? s->path.c_str() : "";
+}
+
+}  // namespace verrin

@@ -1,0 +1,264 @@
+// The HFS volume engine: public names.
+//
+// On-disk accessors, the sector cache, volume discovery and mount, flush and
+// revert, fork I/O, and the catalog lookups. The engine owns one mounted
+// volume at a time, on the current drive of the drive table. Failures are
+// reported through lastError (hfs/errors.h); every operation does nothing
+// useful while an error is pending.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "hfs/errors.h"
+
+namespace verrin {
+
+struct DriveEntry;
+
+// ---------------------------------------------------------------------------
+// Big-endian accessors and on-disk helpers.
+
+inline uint16_t read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+inline uint32_t read32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+           static_cast<uint32_t>(p[2]) << 8 | p[3];
+}
+inline void write16(uint8_t* p, uint16_t v)
+{
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+inline void write32(uint8_t* p, uint32_t v)
+{
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+
+// The fixed offset between C time and HFS dates that this system uses for
+// "now" and for converting file times.
+constexpr uint32_t macEpochOffset = 2082819600u;
+uint32_t macNow();
+
+// Catalog name order: case-insensitive, accents between their base letter
+// and the next. Names are length-prefixed Mac Roman.
+extern const uint8_t nameOrderTable[256];
+int compareMacNames(const uint8_t* a, const uint8_t* b);
+
+// ---------------------------------------------------------------------------
+// The sector cache.
+
+enum BufferFlags : uint8_t { bufDirty = 1, bufPinned = 2 };
+
+// One cached 512-byte sector. The control records of the two B-tree files
+// are CacheBuffers too, but live outside the cache list.
+struct CacheBuffer {
+    uint8_t data[512];
+    uint8_t flags;
+    uint32_t sector;  // absolute sector on the drive
+    CacheBuffer* next;
+    CacheBuffer* prev;
+};
+
+// Dirty-marking writes into a cached sector. Offsets and lengths must lie
+// inside the 512 bytes.
+void putByte(uint8_t value, CacheBuffer* b, uint32_t offset);
+void put16(uint16_t value, CacheBuffer* b, uint32_t offset);
+void put32(uint32_t value, CacheBuffer* b, uint32_t offset);
+void putBytes(CacheBuffer* b, uint32_t offset, const void* source, uint32_t length);
+void fillBytes(uint8_t value, CacheBuffer* b, uint32_t offset, uint32_t length);
+
+inline void pinBuffer(CacheBuffer* b)
+{
+    if (b) b->flags |= bufPinned;
+}
+inline void unpinBuffer(CacheBuffer* b)
+{
+    if (b) b->flags &= static_cast<uint8_t>(~bufPinned);
+}
+
+// How a fork's file is named by every engine Part: the file ID, the buffer
+// holding its catalog file record (a catalog leaf node, or a B-tree file's
+// control record) and the offset of the record's data in it.
+struct FileRef {
+    uint32_t fileId;
+    CacheBuffer* buffer;
+    uint16_t offset;
+};
+
+// The one mounted volume.
+struct Volume {
+    CacheBuffer* mdb;
+    uint16_t spb;          // sectors per allocation block
+    uint32_t sizeSectors;  // volume length in sectors
+    uint16_t allocStart;   // drAlBlSt
+    CacheBuffer* extentsHeader;
+    CacheBuffer* catalogHeader;
+    FileRef extentsFile;
+    FileRef catalogFile;
+    uint32_t startSector;  // absolute sector of the volume start
+    uint16_t numBlocks;    // drNmAlBlks as checked at mount
+    uint16_t bitmapStart;  // drVBMSt as checked at mount
+    bool mounted;
+};
+
+extern Volume volume;
+extern int currentDrive;  // index into the drive table, -1 when none
+// Control records of the extents (file 3) and catalog (file 4) B-tree files.
+extern CacheBuffer extentsControl;
+extern CacheBuffer catalogControl;
+
+// Device access with the transfer clamps (MaxIOBufSzK, transferCap).
+int32_t readSectors(uint8_t* buffer, uint32_t count, uint32_t sector);
+int32_t writeSectors(const uint8_t* buffer, uint32_t count, uint32_t sector);
+
+// Cached access to one absolute sector: count 1 reads it on a miss, count 0
+// assigns a buffer without reading (for a sector about to be overwritten
+// whole). nullptr with lastError set on failure.
+CacheBuffer* getSector(uint32_t sector, uint32_t count = 1);
+// Direct read of up to count sectors into the caller's buffer, bypassing the
+// cache; returns the sectors read (0 on failure).
+int32_t getSector(uint8_t* buffer, uint32_t sector, uint32_t count);
+CacheBuffer* getVolumeSector(uint32_t volumeSector, uint32_t count = 1);
+int32_t getVolumeSector(uint8_t* buffer, uint32_t volumeSector, uint32_t count);
+
+// Frees every buffer without writing.
+void emptyCache();
+// Number of buffers in the cache (tests and diagnostics).
+size_t cacheSize();
+// Visits every buffer in list order (most recently used first).
+template <typename F> void forEachCacheBuffer(F&& f);
+
+// ---------------------------------------------------------------------------
+// Volume discovery and mount.
+
+struct VolumeEntry {
+    uint32_t start;    // absolute sector
+    uint32_t sectors;  // length in sectors
+    uint8_t name[32];  // length-prefixed
+};
+
+constexpr int maxVolumes = 20;
+extern VolumeEntry volumeList[maxVolumes];
+extern int volumeCount;
+extern uint16_t blockRatio;
+
+// Probes sectors 0..8 for the block size of the partition map: 1 for a bare
+// volume, b for a map found at 512 × b, 0 for none.
+int detectBlockRatio(DriveEntry& entry);
+// Makes a drive current: empties the cache, clears the volume, asks the
+// drive its sector size, detects the block ratio and scans for volumes.
+void selectDrive(int driveIndex);
+// Finds every HFS volume on the current drive into volumeList.
+void scanVolumes();
+// Sets the volume position from a volume entry (start and length).
+void setVolumePosition(const VolumeEntry& v);
+// Asks "Mount volume read only?" when the alternate MDB is missing.
+void askReadOnly();
+void mountVolume();
+void flushVolume();
+void revertVolume();
+// Frees the cache without writing and forgets the volume.
+void closeVolume();
+// Runs the drive's formatter after the read-only and support checks.
+void formatDrive(int driveIndex);
+
+// ---------------------------------------------------------------------------
+// Fork I/O.
+
+constexpr uint8_t dataFork = 0x00;
+constexpr uint8_t resourceFork = 0xFF;
+
+// Maps a file sector of a fork to a volume sector and the count of sectors
+// that follow contiguously in the same extent (the sector itself included).
+bool mapForkSector(const FileRef& ref, uint8_t forkType, uint32_t fileSector, uint32_t& volumeSector,
+                   uint32_t& contiguous);
+// One file sector through the cache (count 1 reads it, count 0 assigns).
+CacheBuffer* readForkSector(uint32_t fileSector, uint32_t count, uint8_t forkType, const FileRef& ref);
+// Up to count sectors straight into buffer; returns the sectors read.
+int32_t readFork(uint8_t* buffer, uint32_t fileSector, uint32_t count, uint8_t forkType, const FileRef& ref);
+
+// Position of a fork's extent record: the buffer, the record's offset in it
+// and the FABN the record starts at.
+struct ExtentRecordPos {
+    CacheBuffer* buffer;
+    uint16_t offset;
+    uint32_t startFabn;
+    bool found;
+};
+ExtentRecordPos findExtentRecord(uint32_t fabn, uint8_t forkType, const FileRef& ref);
+
+// Fork lengths read from the record at ref.
+uint32_t forkLogicalLength(const FileRef& ref, uint8_t forkType);
+uint32_t forkPhysicalLength(const FileRef& ref, uint8_t forkType);
+
+// ---------------------------------------------------------------------------
+// Catalog lookups.
+
+// The current folder, kept by the Mac pane.
+extern uint8_t currentFolderName[32];
+extern uint32_t parentFolderId;
+extern uint32_t currentFolderId;
+
+// Catalog record data types.
+enum CatalogRecordType : uint8_t { cdrFolder = 1, cdrFile = 2, cdrFolderThread = 3, cdrFileThread = 4 };
+
+struct RecordPosition {
+    uint32_t node;
+    CacheBuffer* buffer;
+    uint16_t offset;  // of the record (its key) in the node
+    uint16_t index;   // record index in the node
+    bool found;
+};
+
+// The root node of the catalog tree (bthRoot).
+uint32_t catalogRoot();
+// Finds the leaf record with key (parent, name). Not found: errBadNode.
+RecordPosition findCatalogRecord(uint32_t startNode, uint32_t parentId, const uint8_t* name);
+// Finds the first leaf record whose parent ID is folderId.
+RecordPosition findFolderStart(uint32_t startNode, uint32_t folderId);
+// Offset of a leaf record's data in its node (after the key, even).
+uint16_t recordDataOffset(const CacheBuffer* node, uint16_t recordOffset);
+
+// One item of a folder listing.
+struct CatalogItem {
+    uint8_t name[32];
+    uint8_t kind;  // cdrFolder or cdrFile
+    uint32_t id;
+    uint16_t valence;  // folders: items directly inside
+    uint32_t createDate;
+    uint32_t modifyDate;
+    uint32_t dataLength;
+    uint32_t rsrcLength;
+    uint8_t finderInfo[16];  // files: type, creator, flags, location, folder
+};
+
+// Lists a folder's items in catalog order. Folder ID 1 gives the root
+// folder itself. Returns false with lastError set on failure.
+bool listFolder(uint32_t folderId, std::vector<CatalogItem>& items);
+// Reads the catalog record at a position into an item (false when it is
+// neither a file nor a folder record).
+bool readCatalogItem(const CacheBuffer* node, uint16_t recordOffset, CatalogItem& item);
+
+FileRef openFileRef(uint32_t parentId, const uint8_t* name);
+
+// Finds an item by a path of names relative to a folder (each name
+// length-prefixed); on success sets parentId to the folder that holds the
+// last name. An empty path names the starting folder itself.
+bool resolvePath(uint32_t startFolder, const std::vector<std::vector<uint8_t>>& names, uint32_t& parentId,
+                 CatalogItem& item);
+
+// ---------------------------------------------------------------------------
+
+extern CacheBuffer* cacheHead;  // most recently used first
+
+template <typename F> void forEachCacheBuffer(F&& f)
+{
+    for (CacheBuffer* b = cacheHead; b; b = b->next) f(b);
+}
+
+}  // namespace verrin

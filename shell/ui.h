@@ -1,0 +1,51 @@
+// The user-interface seam.
+//
+// The engine, the formatters and the transfer layer ask questions, show
+// messages, prompt for a new name and drive the progress window only through
+// the table of operations installed here. The Windows program installs its
+// dialogs; tests and the command-line tool install the headless table
+// (shell/ui_headless.h). Calls nothing else.
+#pragma once
+
+#include <cstdint>
+
+namespace verrin {
+
+enum UiButtons : int { uiOk = 0, uiOkCancel = 1, uiYesNo = 4, uiYesNoCancel = 3 };
+enum UiIcon : int { uiNoIcon = 0, uiIconStop = 0x10, uiIconQuestion = 0x20, uiIconWarning = 0x30, uiIconInfo = 0x40 };
+enum UiAnswer : int { uiAnswerOk = 1, uiAnswerCancel = 2, uiAnswerYes = 6, uiAnswerNo = 7 };
+
+// Result of the two name-collision dialogs.
+enum CollisionAnswer : int { collisionOk = 0, collisionSkip = 1, collisionCancel = 2, collisionOverwrite = 3 };
+
+struct UiOps {
+    // A message box. caption null means the system's default caption.
+    // Returns one of UiAnswer.
+    int (*messageBox)(const char* text, const char* caption, int buttons, int icon);
+    // The "PC/Mac Name Already Exists" dialogs: mac selects which; name is
+    // the name in question; on collisionOk newName (capacity newNameSize)
+    // holds the text typed.
+    int (*askNewName)(bool mac, const char* name, char* newName, int newNameSize);
+    // The progress window: open with a title (bar hidden when showBar is
+    // false), update the bar to a percentage, set the name line, close.
+    void (*progressOpen)(const char* title, bool showBar);
+    void (*progressPercent)(int percent);
+    void (*progressName)(const char* text);
+    void (*progressClose)();
+    // Lets pending window messages run; a Cancel pressed meanwhile sets
+    // lastError to errCancelled.
+    void (*pumpMessages)();
+};
+
+// The installed table; never null (the headless table is the default).
+extern const UiOps* ui;
+void installUi(const UiOps* ops);
+
+inline int messageBox(const char* text, const char* caption, int buttons, int icon)
+{
+    return ui->messageBox(text, caption, buttons, icon);
+}
+
+inline void pumpMessages() { ui->pumpMessages(); }
+
+}  // namespace verrin
