@@ -1,9 +1,55 @@
-// verrin-cli: the command-line companion. Placeholder entry until the
-// commands land.
+// verrin-cli: the command-line companion of Verrin. Dispatches the first
+// argument to a command of the table below; every command takes --help.
+// Messages and questions go through the headless user interface, echoed to
+// standard error.
 #include <cstdio>
+#include <cstring>
 
-int main()
+#include "cli/commands.h"
+#include "devices/image_drive.h"
+#include "shell/ui_headless.h"
+
+namespace {
+
+using verrin::cli::Command;
+
+constexpr Command commands[] = {
+    {"volumes", verrin::cli::cmdVolumes, "list the HFS volumes of an image"},
+    {"ls", verrin::cli::cmdLs, "list a folder of a volume"},
+    {"cat", verrin::cli::cmdCat, "write one fork of a file to standard output"},
+    {"info", verrin::cli::cmdInfo, "show a volume's name, sizes, counts and free space"},
+};
+
+void usage(std::FILE* out)
 {
-    std::puts("verrin-cli");
-    return 0;
+    std::fputs("usage: verrin-cli COMMAND [OPTIONS] ...\n\nCommands:\n", out);
+    for (const Command& c : commands) std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
+    std::fputs("\nIMAGE[#N] names volume N (from 1) of a disk image; PATH uses ':' between names.\n"
+               "'verrin-cli COMMAND --help' describes a command.\n",
+               out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    verrin::headless::echo = true;
+    if (argc < 2) {
+        usage(stderr);
+        return 2;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "help") == 0) {
+        usage(stdout);
+        return 0;
+    }
+    for (const Command& c : commands) {
+        if (std::strcmp(argv[1], c.name) != 0) continue;
+        const int rc = c.run(argc - 1, argv + 1);
+        verrin::closeVolume();
+        verrin::closeImageDrives();
+        return rc;
+    }
+    std::fprintf(stderr, "verrin-cli: unknown command '%s'\n", argv[1]);
+    usage(stderr);
+    return 2;
 }

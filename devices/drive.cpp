@@ -13,6 +13,7 @@ DriveEntry driveTable[maxDrives];
 int driveCount = 0;
 uint32_t transferLimitBytes = 32768;
 uint32_t transferCap = 0;
+uint32_t maxIoBufSetting = 64;
 uint8_t bounceBuffer[bounceBufferSize];
 
 int addDrive(const DriveEntry& entry)
@@ -30,6 +31,7 @@ void clearDrives()
 
 void setTransferLimit(uint32_t maxIoBufSzK)
 {
+    maxIoBufSetting = maxIoBufSzK;
     if (maxIoBufSzK > 32)
         transferLimitBytes = 32768;
     else if (maxIoBufSzK <= 3)

@@ -76,6 +76,9 @@ void clearDrives();
 // Transfer limits.
 extern uint32_t transferLimitBytes;  // 4096..32768
 extern uint32_t transferCap;         // units; 0 = no cap
+// The "MaxIOBufSzK" setting as given; 0 limits every transfer to one
+// device sector.
+extern uint32_t maxIoBufSetting;
 // Derives transferLimitBytes from the "MaxIOBufSzK" setting (kilobytes).
 void setTransferLimit(uint32_t maxIoBufSzK);
 

@@ -240,17 +240,25 @@ struct CatalogItem {
 // Lists a folder's items in catalog order. Folder ID 1 gives the root
 // folder itself. Returns false with lastError set on failure.
 bool listFolder(uint32_t folderId, std::vector<CatalogItem>& items);
-// Reads the catalog record at a position into an item (false when it is
-// neither a file nor a folder record).
-bool readCatalogItem(const CacheBuffer* node, uint16_t recordOffset, CatalogItem& item);
+// Reads leaf record `index` of a catalog node into an item (false when it
+// is neither a file nor a folder record, or too short for its type).
+bool readCatalogItem(const CacheBuffer* node, uint16_t index, CatalogItem& item);
 
 FileRef openFileRef(uint32_t parentId, const uint8_t* name);
 
+// Looks up (parent, name) without treating absence as an error: 1 found,
+// 0 not found (lastError untouched), -1 on a failure (lastError set).
+int lookupCatalogItem(uint32_t parentId, const uint8_t* name, CatalogItem& item);
+// The catalog record of a folder named by its ID, found through its thread
+// record; parentId receives the folder that holds it. Same results as
+// lookupCatalogItem.
+int folderById(uint32_t folderId, CatalogItem& item, uint32_t& parentId);
 // Finds an item by a path of names relative to a folder (each name
-// length-prefixed); on success sets parentId to the folder that holds the
-// last name. An empty path names the starting folder itself.
-bool resolvePath(uint32_t startFolder, const std::vector<std::vector<uint8_t>>& names, uint32_t& parentId,
-                 CatalogItem& item);
+// length-prefixed); parentId receives the folder that holds the last name.
+// An empty path names the starting folder itself. Same results as
+// lookupCatalogItem.
+int resolvePath(uint32_t startFolder, const std::vector<std::vector<uint8_t>>& names, uint32_t& parentId,
+                CatalogItem& item);
 
 // ---------------------------------------------------------------------------
 

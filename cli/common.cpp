@@ -1,0 +1,188 @@
+// Helpers shared by verrin-cli's commands. See commands.h.
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "cli/commands.h"
+#include "devices/drive.h"
+#include "devices/image_drive.h"
+#include "transfer/macroman.h"
+
+namespace verrin::cli {
+
+bool splitImageSpec(const std::string& spec, std::string& path, int& volumeNumber)
+{
+    path = spec;
+    volumeNumber = 1;
+    const size_t hash = spec.rfind('#');
+    if (hash == std::string::npos || hash + 1 == spec.size()) return true;
+    const std::string digits = spec.substr(hash + 1);
+    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 3) return true;
+    // A file whose own name ends in "#N" is taken as it is.
+    struct stat st;
+    if (stat(spec.c_str(), &st) == 0) return true;
+    path = spec.substr(0, hash);
+    volumeNumber = std::stoi(digits);
+    return volumeNumber >= 1;
+}
+
+bool openDrive(const std::string& path, bool writable)
+{
+    lastError = errNone;
+    clearDrives();
+    closeImageDrives();
+    const int drive = openImageDrive(path.c_str(), writable);
+    if (drive < 0) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), errorText(lastError));
+        lastError = errNone;
+        return false;
+    }
+    selectDrive(drive);
+    if (lastError != errNone) {
+        failWithError(path.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool mountSpec(const std::string& spec, bool writable)
+{
+    std::string path;
+    int number;
+    if (!splitImageSpec(spec, path, number)) {
+        std::fprintf(stderr, "%s: bad volume number\n", spec.c_str());
+        return false;
+    }
+    if (!openDrive(path, writable)) return false;
+    if (number > volumeCount) {
+        std::fprintf(stderr, "%s: the image holds %d HFS volume%s, not %d\n", path.c_str(), volumeCount,
+                     volumeCount == 1 ? "" : "s", number);
+        return false;
+    }
+    setVolumePosition(volumeList[number - 1]);
+    askReadOnly();
+    mountVolume();
+    if (lastError != errNone) {
+        failWithError(path.c_str());
+        closeVolume();
+        return false;
+    }
+    return true;
+}
+
+bool parseMacPath(const std::string& path, std::vector<std::vector<uint8_t>>& names)
+{
+    names.clear();
+    size_t start = 0;
+    if (!path.empty() && path[0] == ':') start = 1;
+    while (start < path.size()) {
+        size_t end = path.find(':', start);
+        if (end == std::string::npos) end = path.size();
+        if (end > start) {
+            std::vector<uint8_t> chars;
+            if (!utf8ToMacRoman(std::string_view(path).substr(start, end - start), chars) || chars.size() > 31)
+                return false;
+            std::vector<uint8_t> name;
+            name.push_back(static_cast<uint8_t>(chars.size()));
+            name.insert(name.end(), chars.begin(), chars.end());
+            names.push_back(std::move(name));
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+bool findItem(const std::string& path, uint32_t& parentId, CatalogItem& item)
+{
+    std::vector<std::vector<uint8_t>> names;
+    if (!parseMacPath(path, names)) {
+        std::fprintf(stderr, "%s: not a valid Mac name (Mac Roman, at most 31 characters each)\n", path.c_str());
+        return false;
+    }
+    const int r = resolvePath(2, names, parentId, item);
+    if (r == 1) return true;
+    if (r == 0) {
+        std::fprintf(stderr, "%s: not found\n", path.c_str());
+        return false;
+    }
+    failWithError(path.c_str());
+    return false;
+}
+
+int failWithError(const char* context)
+{
+    const char* text = errorText(lastError);
+    if (*text) {
+        if (context && *context)
+            std::fprintf(stderr, "%s: %s\n", context, text);
+        else
+            std::fprintf(stderr, "%s\n", text);
+    }
+    lastError = errNone;
+    return 1;
+}
+
+int failUsage(const char* command, const char* message)
+{
+    std::fprintf(stderr, "verrin-cli %s: %s (see 'verrin-cli %s --help')\n", command, message, command);
+    return 2;
+}
+
+std::string itemName(const uint8_t* name) { return macNameToUtf8(name); }
+
+std::string fourChars(const uint8_t* p) { return macRomanToUtf8(p, 4); }
+
+std::string isoDate(uint32_t hfsDate)
+{
+    // Seconds since 1904-01-01 read as wall-clock time: civil date from days.
+    const int64_t days1904 = hfsDate / 86400;
+    const uint32_t secs = hfsDate % 86400;
+    // Days from 1970-01-01: 1904-01-01 is 24107 days earlier.
+    int64_t z = days1904 - 24107 + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    int64_t y = yoe + era * 400;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int64_t d = doy - (153 * mp + 2) / 5 + 1;
+    const int64_t m = mp < 10 ? mp + 3 : mp - 9;
+    if (m <= 2) ++y;
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02u:%02u:%02u", static_cast<int>(y), static_cast<int>(m),
+                  static_cast<int>(d), secs / 3600, secs / 60 % 60, secs % 60);
+    return text;
+}
+
+std::string jsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                out += esc;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+bool wantsHelp(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+    return false;
+}
+
+}  // namespace verrin::cli

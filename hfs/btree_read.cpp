@@ -1,0 +1,258 @@
+// Reading the two B-trees: the checked node fetch, key comparison, index
+// descent and the leaf search shared by the catalog and extents lookups.
+//
+// Invariants checked here before a node's contents are used (see
+// internal.h): record offsets rise inside the node, keys fit their records
+// and the tree's maximum, a descent only moves to lower levels and never
+// takes more than maxTreeDepth steps, and a walk along the leaf chain takes
+// at most as many steps as the tree has nodes. A node that breaks one is
+// reported as errBadNode.
+// Calls fork mapping (nodes are sectors of the tree files) and the cache.
+#include <cstring>
+
+#include "hfs/internal.h"
+
+namespace verrin {
+
+const BTree catalogTree = {&volume.catalogFile, &volume.catalogHeader, compareCatalogKeys, 37, 6};
+const BTree extentsTree = {&volume.extentsFile, &volume.extentsHeader, compareExtentKeys, 7, 7};
+
+int compareCatalogKeys(const uint8_t* searchKey, const uint8_t* recordKey)
+{
+    const uint32_t a = read32(searchKey + 2);
+    const uint32_t b = read32(recordKey + 2);
+    if (a != b) return a < b ? -1 : 1;
+    return compareMacNames(searchKey + 6, recordKey + 6);
+}
+
+int compareExtentKeys(const uint8_t* searchKey, const uint8_t* recordKey)
+{
+    const uint32_t fa = read32(searchKey + 2);
+    const uint32_t fb = read32(recordKey + 2);
+    if (fa != fb) return fa < fb ? -1 : 1;
+    if (searchKey[1] != recordKey[1]) return searchKey[1] < recordKey[1] ? -1 : 1;
+    const uint16_t a = read16(searchKey + 6);
+    const uint16_t b = read16(recordKey + 6);
+    if (a != b) return a < b ? -1 : 1;
+    return 0;
+}
+
+bool nodeLayoutValid(const CacheBuffer* n)
+{
+    const uint32_t count = nodeRecords(n);
+    if (count > 248) return false;
+    uint32_t previous = 0;
+    for (uint32_t i = 0; i <= count; ++i) {
+        const uint32_t off = recordOffset(n, i);
+        if (off < 14 || (off & 1) != 0) return false;
+        if (i > 0 && off <= previous) return false;
+        previous = off;
+    }
+    return previous <= 512 - 2 * (count + 1);
+}
+
+bool nodeKeysValid(const BTree& t, const CacheBuffer* n)
+{
+    const uint8_t type = nodeType(n);
+    if (type != nd::indexNode && type != nd::leafNode) return true;
+    const uint16_t count = nodeRecords(n);
+    for (uint16_t i = 0; i < count; ++i) {
+        const uint8_t* key = n->data + recordOffset(n, i);
+        const uint32_t size = recordSize(n, i);
+        const uint32_t k = key[0];
+        if (k < t.minKeyLength || k > t.maxKeyLength) return false;
+        // The key with its length byte, padded to even, then the data (an
+        // index record's child number, or at least a leaf record's type).
+        const uint32_t keyBytes = (k + 2) & ~1u;
+        if (size < keyBytes + (type == nd::indexNode ? 4u : 1u)) return false;
+        if (t.maxKeyLength == 37) {
+            const uint32_t nameLength = key[6];
+            if (nameLength > 31 || nameLength + 6 > k) return false;
+        }
+    }
+    return true;
+}
+
+CacheBuffer* readNode(const BTree& t, uint32_t n)
+{
+    if (!*t.header || n >= treeNodes(t)) {
+        setError(errBadNode);
+        return nullptr;
+    }
+    CacheBuffer* b = readForkSector(n, 1, dataFork, *t.file);
+    if (!b) return nullptr;
+    if (!nodeLayoutValid(b) || !nodeKeysValid(t, b)) {
+        setError(errBadNode);
+        return nullptr;
+    }
+    return b;
+}
+
+bool indexChild(const BTree& t, const CacheBuffer* n, uint16_t i, uint32_t& child)
+{
+    (void)t;
+    if (i >= nodeRecords(n)) return false;
+    const uint32_t off = recordOffset(n, i);
+    const uint32_t keyBytes = (n->data[off] + 2u) & ~1u;
+    child = read32(n->data + off + keyBytes);  // size checked by nodeKeysValid
+    return true;
+}
+
+RecordPosition searchTree(const BTree& t, uint32_t start, const uint8_t* key, KeyCompare compare,
+                          bool exactDescend)
+{
+    RecordPosition pos{};
+    if (start == 0) {
+        setError(errBadNode);
+        return pos;
+    }
+    uint32_t nodeNumber = start;
+    CacheBuffer* node = readNode(t, nodeNumber);
+    if (!node) return pos;
+    // Index levels: choose the child by the shared descent rule.
+    for (int level = 0; nodeType(node) == nd::indexNode; ++level) {
+        const uint16_t count = nodeRecords(node);
+        if (count == 0 || level >= maxTreeDepth) {
+            setError(errBadNode);
+            return pos;
+        }
+        uint16_t i = 0;
+        int c = 0;
+        for (; i < count; ++i) {
+            c = compare(key, node->data + recordOffset(node, i));
+            if (c <= 0) break;
+        }
+        uint16_t choice;
+        if (i == count) choice = static_cast<uint16_t>(count - 1);  // beyond the last key
+        else if (i == 0 || (c == 0 && exactDescend)) choice = i;
+        else choice = static_cast<uint16_t>(i - 1);
+        uint32_t child;
+        if (!indexChild(t, node, choice, child)) {
+            setError(errBadNode);
+            return pos;
+        }
+        const uint8_t height = nodeHeight(node);
+        CacheBuffer* next = readNode(t, child);
+        if (!next) return pos;
+        if (nodeHeight(next) >= height || (nodeType(next) != nd::indexNode && nodeType(next) != nd::leafNode)) {
+            setError(errBadNode);
+            return pos;
+        }
+        node = next;
+        nodeNumber = child;
+    }
+    if (nodeType(node) != nd::leafNode) {
+        setError(errBadNode);
+        return pos;
+    }
+    // Leaf level: the first record not less than the key, along the chain.
+    const uint32_t maxSteps = treeNodes(t);
+    for (uint32_t step = 0; step <= maxSteps; ++step) {
+        const uint16_t count = nodeRecords(node);
+        for (uint16_t i = 0; i < count; ++i) {
+            const uint16_t off = recordOffset(node, i);
+            if (compare(key, node->data + off) <= 0) {
+                pos.node = nodeNumber;
+                pos.buffer = node;
+                pos.offset = off;
+                pos.index = i;
+                pos.found = true;
+                return pos;
+            }
+        }
+        const uint32_t next = nodeFLink(node);
+        if (next == 0) return pos;  // ran past the last leaf: not found
+        node = readNode(t, next);
+        if (!node) return pos;
+        if (nodeType(node) != nd::leafNode) {
+            setError(errBadNode);
+            return pos;
+        }
+        nodeNumber = next;
+    }
+    setError(errBadNode);  // the leaf chain loops
+    return pos;
+}
+
+RecordPosition searchExtents(uint32_t fileId, uint8_t forkType, uint32_t fabn)
+{
+    RecordPosition pos{};
+    const uint32_t root = treeRoot(extentsTree);
+    if (root == 0) return pos;
+    uint8_t key[8] = {7, forkType, 0, 0, 0, 0, 0, 0};
+    write32(key + 2, fileId);
+    write16(key + 6, static_cast<uint16_t>(fabn > 0xFFFF ? 0xFFFF : fabn));
+
+    CacheBuffer* node = readNode(extentsTree, root);
+    uint32_t nodeNumber = root;
+    if (!node) return pos;
+    for (int level = 0; nodeType(node) == nd::indexNode; ++level) {
+        const uint16_t count = nodeRecords(node);
+        if (count == 0 || level >= maxTreeDepth) {
+            setError(errBadNode);
+            return pos;
+        }
+        uint16_t i = 0;
+        int c = 0;
+        for (; i < count; ++i) {
+            c = compareExtentKeys(key, node->data + recordOffset(node, i));
+            if (c <= 0) break;
+        }
+        uint16_t choice;
+        if (i == count) choice = static_cast<uint16_t>(count - 1);
+        else if (i == 0 || c == 0) choice = i;
+        else choice = static_cast<uint16_t>(i - 1);
+        uint32_t child;
+        if (!indexChild(extentsTree, node, choice, child)) {
+            setError(errBadNode);
+            return pos;
+        }
+        const uint8_t height = nodeHeight(node);
+        CacheBuffer* next = readNode(extentsTree, child);
+        if (!next) return pos;
+        if (nodeHeight(next) >= height) {
+            setError(errBadNode);
+            return pos;
+        }
+        node = next;
+        nodeNumber = child;
+    }
+    if (nodeType(node) != nd::leafNode) {
+        setError(errBadNode);
+        return pos;
+    }
+    const uint16_t count = nodeRecords(node);
+    if (count == 0) return pos;
+    uint16_t i = 0;
+    for (; i < count; ++i) {
+        const uint8_t* rec = node->data + recordOffset(node, i);
+        if (recordSize(node, i) < 20) {
+            setError(errBadNode);
+            return pos;
+        }
+        const uint32_t recFile = read32(rec + 2);
+        if (recFile != fileId) {
+            if (recFile > fileId) break;
+            continue;
+        }
+        if (rec[1] != forkType) {
+            if (rec[1] > forkType) break;
+            continue;
+        }
+        // Same file and fork: the record reaches the block or lies beyond it.
+        if (fabn < read16(rec + 6) + extentRecordBlocks(rec + 8)) break;
+    }
+    if (i == count) i = static_cast<uint16_t>(count - 1);
+    const uint8_t* rec = node->data + recordOffset(node, i);
+    if (recordSize(node, i) < 20 || read32(rec + 2) != fileId || rec[1] != forkType || fabn < read16(rec + 6) ||
+        fabn >= read16(rec + 6) + extentRecordBlocks(rec + 8))
+        return pos;
+    pos.node = nodeNumber;
+    pos.buffer = node;
+    pos.offset = recordOffset(node, i);
+    pos.index = i;
+    pos.found = true;
+    return pos;
+}
+
+}  // namespace verrin

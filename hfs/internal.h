@@ -1,0 +1,128 @@
+// Names shared inside the engine only: field offsets of the master directory
+// block, node and record layouts, the two B-tree descriptors and the checked
+// node and record accessors that every tree walk goes through.
+//
+// Node invariants that readNode establishes before any caller looks inside
+// a node (a node that breaks one is reported as errBadNode, never used):
+//   - ndNRecs ≤ 248 (a record needs at least 2 bytes plus its offset slot);
+//   - the offsets of records 0..ndNRecs (the last one is the free-space
+//     offset) rise strictly, start at 14, are even, and the free-space
+//     offset ends before the offset table (≤ 512 − 2 × (ndNRecs + 1));
+//   - so record i occupies [offset(i), offset(i + 1)) inside the node.
+#pragma once
+
+#include <cstdint>
+
+#include "hfs/hfs.h"
+
+namespace verrin {
+
+// Master directory block fields (offsets in the MDB sector).
+namespace mdb {
+constexpr uint32_t sigWord = 0, crDate = 2, lsMod = 6, atrb = 10, nmFls = 12, vbmSt = 14, allocPtr = 16,
+                   nmAlBlks = 18, alBlkSiz = 20, clpSiz = 24, alBlSt = 28, nxtCNID = 30, freeBks = 34, vn = 36,
+                   volBkUp = 64, vSeqNum = 68, wrCnt = 70, xtClpSiz = 74, ctClpSiz = 78, nmRtDirs = 82,
+                   filCnt = 84, dirCnt = 88, fndrInfo = 92, xtFlSize = 130, xtExtRec = 134, ctFlSize = 146,
+                   ctExtRec = 150;
+}  // namespace mdb
+
+constexpr uint16_t sigHfs = 0x4244;     // "BD"
+constexpr uint16_t sigDdm = 0x4552;     // "ER"
+constexpr uint16_t sigPmap = 0x504D;    // "PM"
+constexpr uint16_t sigOldMap = 0x5453;  // "TS"
+
+// Node descriptor and header record fields (offsets in the node).
+namespace nd {
+constexpr uint32_t fLink = 0, bLink = 4, type = 8, height = 9, nRecs = 10;
+constexpr uint8_t indexNode = 0, headerNode = 1, mapNode = 2, leafNode = 0xFF;
+}  // namespace nd
+namespace bth {
+constexpr uint32_t depth = 14, root = 16, nRecs = 20, fNode = 24, lNode = 28, nodeSize = 32, keyLen = 34,
+                   nNodes = 36, freeNodes = 40;
+}  // namespace bth
+
+// File record fields (offsets in the record's data).
+namespace fil {
+constexpr uint32_t usrWds = 4, flNum = 20, lgLen = 26, pyLen = 30, rLgLen = 36, rPyLen = 40, crDat = 44,
+                   mdDat = 48, extRec = 74, rExtRec = 86;
+constexpr uint32_t recordSize = 102;
+}  // namespace fil
+// Folder record fields.
+namespace dir {
+constexpr uint32_t flags = 2, val = 4, dirId = 6, crDat = 10, mdDat = 14;
+constexpr uint32_t recordSize = 70;
+}  // namespace dir
+// Folder thread record fields.
+namespace thd {
+constexpr uint32_t parId = 10, cName = 14;
+constexpr uint32_t recordSize = 46;
+}  // namespace thd
+
+// The deepest tree the engine walks; real HFS trees are far shallower.
+constexpr int maxTreeDepth = 16;
+
+// One of the two B-trees.
+struct BTree {
+    FileRef* file;                 // the tree file's control record
+    CacheBuffer** header;          // its pinned header node
+    int (*compare)(const uint8_t* searchKey, const uint8_t* recordKey);
+    uint8_t maxKeyLength;          // 37 catalog, 7 extents
+    uint8_t minKeyLength;          // smallest valid key length byte
+};
+
+extern const BTree catalogTree;
+extern const BTree extentsTree;
+
+int compareCatalogKeys(const uint8_t* searchKey, const uint8_t* recordKey);
+int compareExtentKeys(const uint8_t* searchKey, const uint8_t* recordKey);
+
+// Header record values of a tree.
+inline uint32_t treeRoot(const BTree& t) { return read32((*t.header)->data + bth::root); }
+inline uint32_t treeNodes(const BTree& t) { return read32((*t.header)->data + bth::nNodes); }
+inline uint16_t treeDepth(const BTree& t) { return read16((*t.header)->data + bth::depth); }
+
+// Node access.
+inline uint16_t nodeRecords(const CacheBuffer* n) { return read16(n->data + nd::nRecs); }
+inline uint8_t nodeType(const CacheBuffer* n) { return n->data[nd::type]; }
+inline uint8_t nodeHeight(const CacheBuffer* n) { return n->data[nd::height]; }
+inline uint32_t nodeFLink(const CacheBuffer* n) { return read32(n->data + nd::fLink); }
+inline uint32_t nodeBLink(const CacheBuffer* n) { return read32(n->data + nd::bLink); }
+inline uint16_t recordOffset(const CacheBuffer* n, uint32_t i) { return read16(n->data + 510 - 2 * i); }
+inline uint16_t recordSize(const CacheBuffer* n, uint32_t i) { return static_cast<uint16_t>(recordOffset(n, i + 1) - recordOffset(n, i)); }
+
+// True when the node's record layout keeps the invariants above.
+bool nodeLayoutValid(const CacheBuffer* n);
+// True when every record's key length fits the tree and the record.
+bool nodeKeysValid(const BTree& t, const CacheBuffer* n);
+
+// Reads node n of a tree through the cache (count 1) and checks it; nullptr
+// with errBadNode for a node number outside the tree or a broken layout.
+CacheBuffer* readNode(const BTree& t, uint32_t n);
+
+// The child node number stored in index record i (after its key).
+bool indexChild(const BTree& t, const CacheBuffer* n, uint16_t i, uint32_t& child);
+
+// Searches a tree from node `start` for a key (see findCatalogRecord for the
+// rule). Returns the leaf node and record index of the first record whose
+// key is not less than the search key; found=false with errBadNode when the
+// leaves run out. `exactDescend` selects the descent rule for equal keys
+// (true for searches that name a record exactly).
+// The comparison is given separately so that a catalog search by parent ID
+// alone can compare parent IDs only.
+using KeyCompare = int (*)(const uint8_t* searchKey, const uint8_t* recordKey);
+RecordPosition searchTree(const BTree& t, uint32_t start, const uint8_t* key, KeyCompare compare,
+                          bool exactDescend);
+
+// The extents-tree search of findExtentRecord.
+RecordPosition searchExtents(uint32_t fileId, uint8_t forkType, uint32_t fabn);
+
+// Size of an extent record's blocks.
+inline uint32_t extentRecordBlocks(const uint8_t* rec)
+{
+    return static_cast<uint32_t>(read16(rec + 2)) + read16(rec + 6) + read16(rec + 10);
+}
+
+// Fills a control record for a B-tree file from the MDB (ID 3 or 4).
+void buildControlRecord(CacheBuffer& control, FileRef& ref, uint32_t fileId);
+
+}  // namespace verrin
