@@ -1,0 +1,230 @@
+// Loading and saving the preferences. See settings.h. Calls the profile
+// file functions, the drive table's setTransferLimit and the translation
+// table's save.
+#include "shell/settings.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "devices/drive.h"
+#include "shell/profile.h"
+#include "shell/translation_table.h"
+
+#ifdef _WIN32
+#include <direct.h>
+#include <windows.h>
+#endif
+
+namespace verrin {
+
+Settings settings;
+
+namespace {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lo = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+        if (lo(a[i]) != lo(b[i])) return false;
+    }
+    return true;
+}
+
+// Decimal digits at the start of text; `none` when there are none.
+int leadingNumber(std::string_view text, int none)
+{
+    size_t i = 0;
+    bool negative = false;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        negative = text[0] == '-';
+        i = 1;
+    }
+    if (i >= text.size() || text[i] < '0' || text[i] > '9') return none;
+    long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && value < 100000000; ++i)
+        value = value * 10 + (text[i] - '0');
+    return static_cast<int>(negative ? -value : value);
+}
+
+std::string readText(const char* section, const char* key, size_t maxChars)
+{
+    return profile::readString(settings.iniPath, section, key, "", maxChars);
+}
+
+// "WorkingDir": a drive letter and colon change the drive first, then the
+// directory to the rest; otherwise the whole text is the directory.
+// Failures are ignored.
+void applyWorkingDir(const std::string& dir)
+{
+    if (dir.empty()) return;
+    std::error_code ec;
+    if (dir.size() >= 2 && dir[1] == ':') {
+#ifdef _WIN32
+        const char letter = dir[0];
+        int drive = 0;
+        if (letter >= 'a' && letter <= 'z') drive = letter - 'a' + 1;
+        if (letter >= 'A' && letter <= 'Z') drive = letter - 'A' + 1;
+        if (drive == 0 || _chdrive(drive) != 0) return;
+        if (dir.size() > 2) std::filesystem::current_path(std::filesystem::path(dir.substr(2)), ec);
+#endif
+        // Other systems have no drive letters: the drive change fails.
+        return;
+    }
+    std::filesystem::current_path(std::filesystem::path(dir), ec);
+}
+
+bool currentDirectory(std::string& out)
+{
+#ifdef _WIN32
+    char buffer[MAX_PATH + 1];
+    const DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
+    if (n == 0 || n >= sizeof buffer) return false;
+    out.assign(buffer, n);
+    return true;
+#else
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::current_path(ec);
+    if (ec) return false;
+    out = p.string();
+    return true;
+#endif
+}
+
+}  // namespace
+
+std::string companionPath(std::string_view path, std::string_view fileName)
+{
+    size_t cut = path.find_last_of('\\');
+#ifndef _WIN32
+    if (cut == std::string_view::npos) cut = path.find_last_of('/');
+#else
+    const size_t slash = path.find_last_of('/');
+    if (slash != std::string_view::npos && (cut == std::string_view::npos || slash > cut)) cut = slash;
+#endif
+    if (cut == std::string_view::npos) return std::string(fileName);
+    return std::string(path.substr(0, cut + 1)) + std::string(fileName);
+}
+
+int readSwitch(const char* section, const char* key, int def)
+{
+    const std::string text = readText(section, key, 9);
+    if (equalsIgnoringCase(text, "no") || equalsIgnoringCase(text, "off")) return 0;
+    if ((!text.empty() && (text[0] == 'Y' || text[0] == 'y')) || equalsIgnoringCase(text, "on") ||
+        equalsIgnoringCase(text, "auto"))
+        return 1;
+    if (equalsIgnoringCase(key, "AddFloppy")) {
+        if (equalsIgnoringCase(text, "old")) return 1;
+        if (equalsIgnoringCase(text, "bios")) return 2;
+    }
+    if (equalsIgnoringCase(key, "AddASPI")) {
+        if (equalsIgnoringCase(text, "dos")) return 2;
+        if (equalsIgnoringCase(text, "win")) return 3;
+    }
+    return def;
+}
+
+void writeSwitch(const char* section, const char* key, int value)
+{
+    profile::writeString(settings.iniPath, section, key, value ? "YES" : "NO");
+}
+
+void writeInteger(const char* section, const char* key, int value)
+{
+    profile::writeString(settings.iniPath, section, key, std::to_string(value));
+}
+
+void loadSettings(const std::string& iniPath)
+{
+    // Fixed before "WorkingDir" moves the current directory, so that a
+    // relative path keeps naming the file it named at start.
+    std::error_code ec;
+    std::string path = iniPath;
+    if (!path.empty()) {
+        const std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(iniPath), ec);
+        if (!ec) path = absolute.string();
+    }
+    settings.iniPath = path;
+    applyWorkingDir(readText(mainPrefs, "WorkingDir", 255));
+
+    settings = Settings{};
+    settings.iniPath = path;
+    settings.ftmPath = companionPath(path, "KVOL.FTM");
+    settings.helpPath = companionPath(path, "VERRIN.HLP");
+
+    settings.addFloppy = readSwitch(diskPrefs, "AddFloppy", 1);
+    settings.addCdrom = readSwitch(diskPrefs, "AddCDROM", 1);
+    settings.addBios = readSwitch(diskPrefs, "AddBIOS", 1);
+    settings.addAspi = readSwitch(diskPrefs, "AddASPI", 1);
+
+    settings.hideInvisible = readSwitch(miscPrefs, "HideInvisible", 1);
+    settings.keepDate = readSwitch(miscPrefs, "KeepDate", 1);
+    // Two characters only: a value of 128 is read as 12.
+    settings.maxIOBufSzK = leadingNumber(readText(miscPrefs, "MaxIOBufSzK", 2), 64);
+    if (settings.maxIOBufSzK < 0) settings.maxIOBufSzK = 64;
+    settings.scsiScan = profile::readInt(path, miscPrefs, "SCSIScan", 127) & 0xFF;
+
+    settings.savePrefs = readSwitch(mainPrefs, "SavePrefs", 0);
+    settings.copyPrefs = readSwitch(mainPrefs, "CopyPrefs", 1);
+    settings.autoRename = readSwitch(mainPrefs, "AutoRename", 0);
+    settings.allowUpper = readSwitch(mainPrefs, "AllowUpper", 0);
+    settings.macUseMap = readSwitch(mainPrefs, "MacUseMap", 1);
+    settings.pcUseMap = readSwitch(mainPrefs, "PCUseMap", 1);
+    settings.macCopyDir = readSwitch(mainPrefs, "MacCopyDir", 0);
+    settings.pcCopyDir = readSwitch(mainPrefs, "PCCopyDir", 0);
+    settings.macCopyFilter = readSwitch(mainPrefs, "MacCopyFilter", 0);
+    settings.pcCopyFilter = readSwitch(mainPrefs, "PCCopyFilter", 0);
+
+    auto readNumber = [&](const char* key) {
+        return leadingNumber(profile::readString(path, mainPrefs, key, "0", 5), 0);
+    };
+    settings.macTrans = readNumber("MacTrans");
+    settings.pcTrans = readNumber("PCTrans");
+    settings.macSort = readNumber("MacSort");
+    settings.pcSort = readNumber("PCSort");
+    // The translation rows index the five-slot table: a hand-edited value
+    // outside it falls back to the first row.
+    if (settings.macTrans < 0 || settings.macTrans >= translationSlots) settings.macTrans = 0;
+    if (settings.pcTrans < 0 || settings.pcTrans >= translationSlots) settings.pcTrans = 0;
+
+    settings.macFilterType = readText(mainPrefs, "MacFilterType", 4);
+    settings.macFilterCrtr = readText(mainPrefs, "MacFilterCrtr", 4);
+    settings.macFilterExt = readText(mainPrefs, "MacFilterExt", 5);
+    settings.pcFilterExt = readText(mainPrefs, "PCFilterExt", 3);
+
+    setTransferLimit(static_cast<uint32_t>(settings.maxIOBufSzK));
+}
+
+void saveSettings(const CurrentChoices& choices)
+{
+    if (settings.savePrefs) {
+        writeSwitch(mainPrefs, "CopyPrefs", settings.copyPrefs);
+        writeSwitch(mainPrefs, "AutoRename", settings.autoRename);
+        writeSwitch(mainPrefs, "AllowUpper", settings.allowUpper);
+        writeSwitch(mainPrefs, "MacUseMap", settings.macUseMap);
+        writeSwitch(mainPrefs, "PCUseMap", settings.pcUseMap);
+        writeSwitch(mainPrefs, "MacCopyDir", settings.macCopyDir);
+        writeSwitch(mainPrefs, "PCCopyDir", settings.pcCopyDir);
+        writeSwitch(mainPrefs, "MacCopyFilter", settings.macCopyFilter);
+        writeSwitch(mainPrefs, "PCCopyFilter", settings.pcCopyFilter);
+        writeSwitch(miscPrefs, "KeepDate", settings.keepDate);
+
+        writeInteger(mainPrefs, "MacTrans", choices.macTrans);
+        writeInteger(mainPrefs, "PCTrans", choices.pcTrans);
+        writeInteger(mainPrefs, "MacSort", choices.macSort);
+        writeInteger(mainPrefs, "PCSort", choices.pcSort);
+
+        profile::writeString(settings.iniPath, mainPrefs, "MacFilterType", settings.macFilterType);
+        profile::writeString(settings.iniPath, mainPrefs, "MacFilterCrtr", settings.macFilterCrtr);
+        profile::writeString(settings.iniPath, mainPrefs, "MacFilterExt", settings.macFilterExt);
+        profile::writeString(settings.iniPath, mainPrefs, "PCFilterExt", settings.pcFilterExt);
+
+        saveTranslationTable();
+
+        std::string dir;
+        if (currentDirectory(dir)) profile::writeString(settings.iniPath, mainPrefs, "WorkingDir", dir);
+    }
+    writeSwitch(mainPrefs, "SavePrefs", settings.savePrefs);
+}
+
+}  // namespace verrin
