@@ -18,6 +18,7 @@ constexpr Command commands[] = {
     {"ls", verrin::cli::cmdLs, "list a folder of a volume"},
     {"cat", verrin::cli::cmdCat, "write one fork of a file to standard output"},
     {"info", verrin::cli::cmdInfo, "show a volume's name, sizes, counts and free space"},
+    {"check", verrin::cli::cmdCheck, "check a volume's consistency and list every problem found"},
 };
 
 void usage(std::FILE* out)

@@ -1,0 +1,417 @@
+// The consistency checker: volumes made by hfsutils and by classic Mac
+// software check clean; each kind of damage done to a clean volume is
+// reported by the matching problem; random damage never crashes it; and
+// verrin-cli check prints the problems and sets its exit code.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+#include "hfs/check.h"
+#include "hfs/internal.h"
+#include "support/peers.h"
+#include "support/volumes.h"
+
+using namespace verrin;
+using namespace verrin::testsupport;
+
+namespace {
+
+std::string joined(const std::vector<std::string>& lines)
+{
+    std::string s;
+    for (const std::string& l : lines) s += l + "\n";
+    return s;
+}
+
+// Mounts the image's first volume read-only and checks it.
+std::vector<std::string> checkImage(const std::string& path, bool& mounted)
+{
+    mounted = openImage(path, false) >= 0 && mountAt(0);
+    std::vector<std::string> problems;
+    if (mounted) problems = checkVolume();
+    closeAll();
+    return problems;
+}
+
+// Runs a shell script with hfsutils against the image made current by
+// makeHfsImage (the same private HOME).
+void hfsScript(const ScratchDir& dir, const std::string& script)
+{
+    const CommandResult r = runPeer(dir, {"sh", "-c", "set -e; cd '" + dir.path + "'; " + script});
+    ASSERT_EQ(r.exitCode, 0) << r.err << r.out;
+}
+
+// A volume with folders, many files (several catalog leaves and an index
+// level) and a fragmented file whose extents spill into the overflow tree.
+void buildBusyVolume(const ScratchDir& dir, const std::string& image, uint32_t kilobytes)
+{
+    ASSERT_TRUE(makeHfsImage(dir, image, kilobytes, "Busy"));
+    hfsScript(dir, "head -c 9000 /dev/urandom > piece; head -c 150000 /dev/urandom > big; echo hello > small;"
+                   "hmkdir :Docs; hmkdir :Docs:Deep; hcopy -r small :Docs:Deep:note;"
+                   "for i in $(seq 10 69); do hcopy -r small :file$i; done;"
+                   "for i in $(seq 10 49); do hcopy -r piece :Docs:p$i; done;"
+                   "free=$(hvol | sed -n 's/Volume has \\([0-9]*\\) bytes free/\\1/p');"
+                   "head -c $((free - 1024)) /dev/zero > filler; hcopy -r filler :Docs:filler;"
+                   "for i in $(seq 10 2 49); do hdel :Docs:p$i; done;"
+                   "hcopy -r big :Docs:fragmented; "
+                   "hattrib -t TEXT -c ttxt :file10; humount");
+}
+
+}  // namespace
+
+TEST(CheckVolume, HfsutilsVolumesOfEverySizeCheckClean)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    ScratchDir dir;
+    for (uint32_t kb : {800u, 1440u, 20000u, 120000u}) {
+        SCOPED_TRACE(kb);
+        const std::string image = dir.file("busy.img");
+        buildBusyVolume(dir, image, kb);
+        bool mounted = false;
+        const auto problems = checkImage(image, mounted);
+        ASSERT_TRUE(mounted);
+        EXPECT_TRUE(problems.empty()) << joined(problems);
+    }
+    // The fragmented file really uses the extents-overflow tree.
+    ASSERT_GE(openImage(dir.file("busy.img"), false), 0);
+    ASSERT_TRUE(mountAt(0));
+    EXPECT_GT(read32(volume.extentsHeader->data + bth::nRecs), 0u);
+    closeAll();
+}
+
+TEST(CheckVolume, CorpusVolumesCheckClean)
+{
+    VERRIN_REQUIRE_CORPUS();
+    ScratchDir dir;
+    for (const char* name :
+         {"hfs/gryphel__3D-Edit-1.5.dsk", "hfs/gryphel__MacGzip_1.1.3_src_c.dsk", "hfs/gryphel__halma-12-c.dsk",
+          "hfs/gryphel__jotto-ii-12-c.dsk", "hfs/gryphel__stopwatch1.2.dsk", "hfs/gryphel_blanks__1440K.dsk",
+          "hfs/gryphel_blanks__400K.dsk", "hfs/gryphel_blanks__800K.dsk", "hfs/opf__JW_disk9_hfstest_9.img",
+          "hfs/gryphel_blanks__080M.dsk.gz", "hfs/behierarchic__manyExtents.img.gz"}) {
+        SCOPED_TRACE(name);
+        const std::string path = corpusFile(dir, name);
+        ASSERT_FALSE(path.empty());
+        bool mounted = false;
+        const auto problems = checkImage(path, mounted);
+        ASSERT_TRUE(mounted);
+        EXPECT_TRUE(problems.empty()) << joined(problems);
+    }
+}
+
+TEST(CheckVolume, CorpusVolumesWithRealFlawsReportExactlyThose)
+{
+    VERRIN_REQUIRE_CORPUS();
+    ScratchDir dir;
+    bool mounted = false;
+    // The Mac OS 9 volume's "Drive Setup" folder has a thread record whose
+    // name differs from the folder's own in its last character.
+    auto problems = checkImage(corpusFile(dir, "hfs/behierarchic__complex.img.gz"), mounted);
+    ASSERT_TRUE(mounted);
+    ASSERT_EQ(problems.size(), 1u) << joined(problems);
+    EXPECT_NE(problems[0].find("thread record of the folder 'Drive Setup f' (ID 119)"), std::string::npos);
+
+    // A hybrid ISO 9660 / HFS disc made by genisoimage: the ISO structures
+    // occupy allocation blocks that no HFS fork owns, and there is no
+    // alternate MDB at the end of the HFS volume.
+    problems = checkImage(corpusFile(dir, "hfs/cca__iso9660_hfs.iso"), mounted);
+    ASSERT_TRUE(mounted);
+    ASSERT_FALSE(problems.empty());
+    EXPECT_NE(problems[0].find("alternate master directory block"), std::string::npos);
+    for (size_t i = 1; i < problems.size(); ++i)
+        EXPECT_NE(problems[i].find("marked in use in the bitmap but belong"), std::string::npos) << problems[i];
+}
+
+namespace {
+
+// Byte positions inside the image of the mounted volume's structures.
+size_t volumeByte(uint32_t volumeSector) { return (static_cast<size_t>(volume.startSector) + volumeSector) * 512; }
+
+size_t nodeByte(const BTree& tree, uint32_t node)
+{
+    uint32_t sector = 0, run = 0;
+    EXPECT_TRUE(mapForkSector(*tree.file, dataFork, node, sector, run));
+    return volumeByte(sector);
+}
+
+// Position of a catalog record's key and data in the image.
+struct RecordAt {
+    size_t key;
+    size_t data;
+    uint32_t node;
+    uint16_t index;
+};
+
+RecordAt catalogRecord(uint32_t parent, const std::string& name)
+{
+    const std::vector<uint8_t> n = macName(name);
+    const RecordPosition pos = findCatalogRecord(catalogRoot(), parent, name.empty() ? nullptr : n.data());
+    EXPECT_TRUE(pos.found) << name;
+    if (!pos.found) return {};
+    const size_t base = nodeByte(catalogTree, pos.node);
+    return {base + pos.offset, base + recordDataOffset(pos.buffer, pos.offset), pos.node, pos.index};
+}
+
+uint16_t get16(const std::string& s, size_t at)
+{
+    return static_cast<uint16_t>(static_cast<uint8_t>(s[at]) << 8 | static_cast<uint8_t>(s[at + 1]));
+}
+uint32_t get32(const std::string& s, size_t at) { return static_cast<uint32_t>(get16(s, at)) << 16 | get16(s, at + 2); }
+void set16(std::string& s, size_t at, uint32_t v)
+{
+    s[at] = static_cast<char>(v >> 8);
+    s[at + 1] = static_cast<char>(v);
+}
+void set32(std::string& s, size_t at, uint32_t v)
+{
+    set16(s, at, v >> 16);
+    set16(s, at + 2, v & 0xFFFF);
+}
+
+struct Damage {
+    const char* what;
+    const char* expected;  // a piece of the matching problem
+    // Changes the image bytes; runs while the clean image is mounted.
+    std::function<void(std::string& image)> apply;
+};
+
+const Damage damages[] = {
+    {"two keys swapped", "keys are out of order",
+     [](std::string& img) {
+         const RecordAt a = catalogRecord(2, "file20");
+         const RecordAt b = catalogRecord(2, "file21");
+         ASSERT_EQ(a.node, b.node);
+         for (size_t i = 0; i < 6; ++i) std::swap(img[a.key + 7 + i], img[b.key + 7 + i]);
+     }},
+    {"a leaf's forward link broken", "has forward link",
+     [](std::string& img) {
+         const uint32_t first = read32(volume.catalogHeader->data + bth::fNode);
+         set32(img, nodeByte(catalogTree, first), 0);
+     }},
+    {"a leaf's backward link broken", "has backward link",
+     [](std::string& img) {
+         const uint32_t last = read32(volume.catalogHeader->data + bth::lNode);
+         set32(img, nodeByte(catalogTree, last) + 4, last);
+     }},
+    {"an index key differing from its child's first key", "does not equal the first key of its child",
+     [](std::string& img) {
+         const uint32_t root = read32(volume.catalogHeader->data + bth::root);
+         ASSERT_GT(read16(volume.catalogHeader->data + bth::depth), 1u);
+         const size_t at = nodeByte(catalogTree, root);
+         const size_t second = at + get16(img, at + 510 - 2);  // record 1's key
+         img[second + 7] = static_cast<char>(img[second + 7] + 1);
+     }},
+    {"a wrong folder valence", "has valence",
+     [](std::string& img) {
+         const RecordAt docs = catalogRecord(2, "Docs");
+         set16(img, docs.data + 4, get16(img, docs.data + 4) + 1);
+     }},
+    {"a thread naming another folder", "thread record of the folder 'Deep'",
+     [](std::string& img) {
+         CatalogItem item;
+         uint32_t parent = 0;
+         std::vector<std::vector<uint8_t>> names = {macName("Docs"), macName("Deep")};
+         ASSERT_EQ(resolvePath(2, names, parent, item), 1);
+         const RecordAt thread = catalogRecord(item.id, "");
+         img[thread.data + 14 + 1] = 'K';  // "Keep"
+     }},
+    {"a wrong free block count", "drFreeBks",
+     [](std::string& img) { set16(img, volumeByte(2) + 34, get16(img, volumeByte(2) + 34) - 1); }},
+    {"a wrong file count", "drFilCnt",
+     [](std::string& img) { set32(img, volumeByte(2) + 84, get32(img, volumeByte(2) + 84) + 1); }},
+    {"a wrong root folder count", "drNmRtDirs",
+     [](std::string& img) { set16(img, volumeByte(2) + 82, 0); }},
+    {"a block owned twice", "owned by both",
+     [](std::string& img) {
+         const RecordAt a = catalogRecord(2, "file30");
+         const RecordAt b = catalogRecord(2, "file31");
+         // file31's data fork now starts where file30's does.
+         set16(img, b.data + 74, get16(img, a.data + 74));
+     }},
+    {"a bitmap bit cleared", "marked free in the bitmap but in use",
+     [](std::string& img) {
+         const RecordAt a = catalogRecord(2, "file40");
+         const uint32_t block = get16(img, a.data + 74);
+         const size_t at = volumeByte(volume.bitmapStart + block / 4096) + (block / 8) % 512;
+         img[at] = static_cast<char>(img[at] & ~(0x80 >> (block % 8)));
+         set16(img, volumeByte(2) + 34, get16(img, volumeByte(2) + 34) + 1);
+     }},
+    {"a bitmap bit set for a free block", "belongs to no fork",
+     [](std::string& img) {
+         const uint32_t block = volume.numBlocks - 1;
+         const size_t at = volumeByte(volume.bitmapStart + block / 4096) + (block / 8) % 512;
+         img[at] = static_cast<char>(img[at] | (0x80 >> (block % 8)));
+         set16(img, volumeByte(2) + 34, get16(img, volumeByte(2) + 34) - 1);
+     }},
+    {"the MDB and its alternate disagreeing", "alternate master directory block differs in drCrDate",
+     [](std::string& img) {
+         const size_t alt = volumeByte(volume.sizeSectors - 2);
+         set32(img, alt + 2, get32(img, alt + 2) + 1);
+     }},
+    {"the alternate MDB missing", "alternate master directory block (volume sector",
+     [](std::string& img) { set16(img, volumeByte(volume.sizeSectors - 2), 0); }},
+    {"a record count off by one", "bthNRecs",
+     [](std::string& img) {
+         const size_t h = nodeByte(catalogTree, 0);
+         set32(img, h + 20, get32(img, h + 20) + 1);
+     }},
+    {"a free node count off by one", "bthFree",
+     [](std::string& img) {
+         const size_t h = nodeByte(catalogTree, 0);
+         set32(img, h + 40, get32(img, h + 40) - 1);
+     }},
+    {"a used node marked free in the node map", "marked free in the node map",
+     [](std::string& img) {
+         const uint32_t leaf = read32(volume.catalogHeader->data + bth::lNode);
+         const size_t map = nodeByte(catalogTree, 0) + 248;
+         img[map + leaf / 8] = static_cast<char>(img[map + leaf / 8] & ~(0x80 >> (leaf % 8)));
+         const size_t h = nodeByte(catalogTree, 0);
+         set32(img, h + 40, get32(img, h + 40) + 1);
+     }},
+    {"a logical length beyond the physical one", "beyond its physical length",
+     [](std::string& img) {
+         const RecordAt a = catalogRecord(2, "file50");
+         set32(img, a.data + 26, get32(img, a.data + 30) + 1);
+     }},
+    {"a physical length that does not match the extents", "but its extents hold",
+     [](std::string& img) {
+         const RecordAt a = catalogRecord(2, "file51");
+         set32(img, a.data + 30, get32(img, a.data + 30) + read32(volume.mdb->data + mdb::alBlkSiz));
+     }},
+    {"an ID beyond drNxtCNID", "next free ID",
+     [](std::string& img) { set32(img, volumeByte(2) + 30, 20); }},
+    {"two items sharing an ID", "is used by both",
+     [](std::string& img) {
+         const RecordAt a = catalogRecord(2, "file60");
+         const RecordAt b = catalogRecord(2, "file61");
+         set32(img, b.data + 20, get32(img, a.data + 20));
+     }},
+    {"a file in a folder that does not exist", "which does not exist",
+     [](std::string& img) {
+         // The catalog's last record moves to a parent ID beyond every
+         // folder's, so that it still sorts last.
+         const uint32_t last = read32(volume.catalogHeader->data + bth::lNode);
+         const size_t at = nodeByte(catalogTree, last);
+         const uint16_t n = get16(img, at + 10);
+         const size_t key = at + get16(img, at + 510 - 2 * (n - 1));
+         set32(img, key + 2, 0x7FFFFFF0);
+     }},
+    {"an overflow record out of step", "extents-overflow record starting at block",
+     [](std::string& img) {
+         const uint32_t first = read32(volume.extentsHeader->data + bth::fNode);
+         const size_t rec = nodeByte(extentsTree, first) + 14;
+         set16(img, rec + 6, get16(img, rec + 6) + 1);
+     }},
+};
+
+}  // namespace
+
+TEST(CheckVolume, EachKindOfDamageGivesItsProblem)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    ScratchDir dir;
+    const std::string clean = dir.file("clean.img");
+    buildBusyVolume(dir, clean, 1440);
+    std::string image;
+    ASSERT_TRUE(readFile(clean, image));
+    const std::string path = dir.file("damaged.img");
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.what);
+        std::string damaged = image;
+        ASSERT_GE(openImage(clean, false), 0);
+        ASSERT_TRUE(mountAt(0));
+        d.apply(damaged);
+        closeAll();
+        if (HasFatalFailure()) return;
+        ASSERT_NE(damaged, image);
+        ASSERT_TRUE(writeFile(path, damaged));
+        bool mounted = false;
+        const auto problems = checkImage(path, mounted);
+        ASSERT_TRUE(mounted);
+        bool matched = false;
+        for (const std::string& p : problems) matched = matched || p.find(d.expected) != std::string::npos;
+        EXPECT_TRUE(matched) << "expected \"" << d.expected << "\" among:\n" << joined(problems);
+    }
+}
+
+TEST(CheckVolume, RandomDamageIsReportedNeverCrashes)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    ScratchDir dir;
+    const std::string clean = dir.file("clean.img");
+    buildBusyVolume(dir, clean, 1440);
+    std::string image;
+    ASSERT_TRUE(readFile(clean, image));
+    // The metadata sectors: everything a clean check reads.
+    ASSERT_GE(openImage(clean, false), 0);
+    ASSERT_TRUE(mountAt(0));
+    ASSERT_TRUE(checkVolume().empty());
+    std::vector<uint32_t> sectors;
+    forEachCacheBuffer([&](CacheBuffer* b) { sectors.push_back(b->sector); });
+    closeAll();
+
+    const std::string path = dir.file("damaged.img");
+    std::mt19937 rng(7);
+    int reported = 0, rounds = 0;
+    for (int round = 0; round < 200; ++round) {
+        std::string damaged = image;
+        const int flips = 1 + static_cast<int>(rng() % 4);
+        for (int k = 0; k < flips; ++k) {
+            const size_t at = static_cast<size_t>(sectors[rng() % sectors.size()]) * 512 + rng() % 512;
+            damaged[at] = static_cast<char>(damaged[at] ^ (1 << (rng() % 8)));
+        }
+        ASSERT_TRUE(writeFile(path, damaged));
+        bool mounted = false;
+        const auto problems = checkImage(path, mounted);
+        if (!mounted) continue;  // the mount itself refused the damage
+        ++rounds;
+        if (!problems.empty()) ++reported;
+        EXPECT_LE(problems.size(), maxCheckProblems + 1);
+    }
+    // Many flipped bits land in dates, Finder information or unused bytes,
+    // which no check covers; a good share lands in checked fields.
+    EXPECT_GT(reported, rounds / 4) << reported << " of " << rounds;
+}
+
+TEST(CheckVolume, NothingMountedIsAProblemAndErrorsAreKept)
+{
+    closeAll();
+    const auto problems = checkVolume();
+    ASSERT_EQ(problems.size(), 1u);
+    lastError = errNameExists;
+    checkVolume();
+    EXPECT_EQ(lastError, errNameExists);
+    lastError = errNone;
+}
+
+TEST(CheckCommand, PrintsProblemsAndSetsTheExitCode)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    ScratchDir dir;
+    const std::string image = dir.file("v.img");
+    buildBusyVolume(dir, image, 800);
+
+    CommandResult r = runCli({"check", image});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find(": OK: 83 files, 2 folders"), std::string::npos) << r.out;
+
+    std::string bytes;
+    ASSERT_TRUE(readFile(image, bytes));
+    set32(bytes, 1024 + 84, 99);  // drFilCnt
+    set16(bytes, 1024 + 82, 7);   // drNmRtDirs
+    ASSERT_TRUE(writeFile(image, bytes));
+    r = runCli({"check", image + "#1"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out,
+              "The volume's file count (drFilCnt) is 99, but the catalog holds 83 files.\n"
+              "The root folder count (drNmRtDirs) is 7, but the root folder holds 1 folder.\n");
+    EXPECT_NE(r.err.find("2 problems found"), std::string::npos);
+
+    r = runCli({"check", "--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("usage: verrin-cli check IMAGE[#N]"), std::string::npos);
+    r = runCli({"check"});
+    EXPECT_EQ(r.exitCode, 2);
+    r = runCli({"check", dir.file("missing.img")});
+    EXPECT_EQ(r.exitCode, 1);
+}
