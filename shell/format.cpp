@@ -1,0 +1,185 @@
+// Size and date formatting. See format.h. Calls the C library's time
+// functions; on Windows the file-time and locale calls.
+#include "shell/format.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace verrin {
+
+namespace {
+
+char dateTimeText[200];
+
+constexpr double kilo = 1024.0;
+constexpr double mega = 1024.0 * 1024.0;
+constexpr double giga = 1024.0 * 1024.0 * 1024.0;
+
+struct Fields {
+    int year, month, day, hour, minute, second;
+};
+
+bool unpack(uint32_t packed, Fields& f)
+{
+    const uint32_t date = packed >> 16;
+    const uint32_t time = packed & 0xFFFF;
+    f.year = static_cast<int>(1980 + (date >> 9));
+    f.month = static_cast<int>((date >> 5) & 15);
+    f.day = static_cast<int>(date & 31);
+    f.hour = static_cast<int>(time >> 11);
+    f.minute = static_cast<int>((time >> 5) & 63);
+    f.second = static_cast<int>((time & 31) * 2);
+    static constexpr int monthDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (f.month < 1 || f.month > 12 || f.day < 1 || f.day > monthDays[f.month - 1]) return false;
+    const bool leap = (f.year % 4 == 0 && f.year % 100 != 0) || f.year % 400 == 0;
+    if (f.month == 2 && f.day == 29 && !leap) return false;
+    return f.hour < 24 && f.minute < 60 && f.second < 60;
+}
+
+#ifndef _WIN32
+// 0 = Sunday, for the proleptic Gregorian calendar.
+int weekday(int y, int m, int d)
+{
+    static constexpr int t[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    if (m < 3) --y;
+    return (y + y / 4 - y / 100 + y / 400 + t[m - 1] + d) % 7;
+}
+#endif
+
+}  // namespace
+
+void formatSize(double v, char* out, size_t capacity)
+{
+    if (v > 10885165114982.4)
+        std::snprintf(out, capacity, "%3.0lfG", v / giga);
+    else if (v > 1047527424.0)
+        std::snprintf(out, capacity, "%1.1lfG", v / giga);
+    else if (v > 10380902.4)
+        std::snprintf(out, capacity, "%3.0lfM", v / mega);
+    else if (v > 1022976.0)
+        std::snprintf(out, capacity, "%1.1lfM", v / mega);
+    else if (v > 9999.0)
+        std::snprintf(out, capacity, "%3.0lfK", v / kilo);
+    else
+        std::snprintf(out, capacity, "%4.0lf", v);
+}
+
+std::string formatSize(double bytes)
+{
+    char text[64];
+    formatSize(bytes, text, sizeof text);
+    return text;
+}
+
+std::string groupThousands(std::string_view text)
+{
+    if (text.size() < 4 || text.size() > 11) return std::string(text);
+    std::string out;
+    const size_t lead = text.size() % 3;
+    size_t i = 0;
+    if (lead) {
+        out.append(text.substr(0, lead));
+        i = lead;
+    }
+    for (; i < text.size(); i += 3) {
+        if (!out.empty()) out.push_back(',');
+        out.append(text.substr(i, 3));
+    }
+    return out;
+}
+
+void groupThousands(char* text, size_t capacity)
+{
+    const std::string grouped = groupThousands(std::string_view(text));
+    if (grouped.size() + 1 > capacity) return;
+    std::memcpy(text, grouped.c_str(), grouped.size() + 1);
+}
+
+uint32_t packDosDateTime(int year, int month, int day, int hour, int minute, int second)
+{
+    if (year < 1980) return packDosDateTime(1980, 1, 1, 0, 0, 0);
+    if (year > 2107) return packDosDateTime(2107, 12, 31, 23, 59, 58);
+    const uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | month << 5 | day);
+    const uint32_t time = static_cast<uint32_t>(hour << 11 | minute << 5 | second / 2);
+    return date << 16 | time;
+}
+
+uint32_t unixTimeToDos(int64_t seconds)
+{
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm local{};
+#ifdef _WIN32
+    if (localtime_s(&local, &t) != 0) return packDosDateTime(1980, 1, 1, 0, 0, 0);
+#else
+    if (!localtime_r(&t, &local)) return packDosDateTime(1980, 1, 1, 0, 0, 0);
+#endif
+    return packDosDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                           local.tm_sec);
+}
+
+uint32_t fileTimeToDos(uint64_t fileTime)
+{
+#ifdef _WIN32
+    FILETIME utc;
+    utc.dwLowDateTime = static_cast<DWORD>(fileTime);
+    utc.dwHighDateTime = static_cast<DWORD>(fileTime >> 32);
+    FILETIME local;
+    WORD date = 0;
+    WORD time = 0;
+    if (FileTimeToLocalFileTime(&utc, &local) && FileTimeToDosDateTime(&local, &date, &time))
+        return static_cast<uint32_t>(date) << 16 | time;
+    // Outside the DOS range: the nearest representable instant.
+    return fileTime < 119600064000000000ull ? packDosDateTime(1980, 1, 1, 0, 0, 0)
+                                            : packDosDateTime(2107, 12, 31, 23, 59, 58);
+#else
+    // Instants before 1970 give negative seconds, which localtime takes.
+    const int64_t ticks = static_cast<int64_t>(fileTime / 10000000ull);
+    return unixTimeToDos(ticks - 11644473600ll);
+#endif
+}
+
+uint32_t macDateToDos(uint32_t macDate) { return fileTimeToDos(macDateToFileTime(macDate)); }
+
+const char* formatDosDateTime(uint32_t packed)
+{
+    dateTimeText[0] = '\0';
+    Fields f;
+    if (!unpack(packed, f)) return dateTimeText;
+#ifdef _WIN32
+    FILETIME ft;
+    SYSTEMTIME st;
+    if (!DosDateTimeToFileTime(static_cast<WORD>(packed >> 16), static_cast<WORD>(packed), &ft) ||
+        !FileTimeToSystemTime(&ft, &st))
+        return dateTimeText;
+    int n = GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, dateTimeText, sizeof dateTimeText);
+    if (n <= 0) {
+        dateTimeText[0] = '\0';
+        return dateTimeText;
+    }
+    size_t used = std::strlen(dateTimeText);
+    dateTimeText[used++] = ' ';
+    dateTimeText[used] = '\0';
+    if (GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, &st, nullptr, dateTimeText + used,
+                       static_cast<int>(sizeof dateTimeText - used)) <= 0)
+        dateTimeText[used] = '\0';
+#else
+    // The English default of the system's user locale: "h:mm:ss tt" and
+    // "dddd, MMMM d, yyyy".
+    static constexpr const char* days[7] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday",
+                                            "Saturday"};
+    static constexpr const char* months[12] = {"January", "February", "March",     "April",   "May",      "June",
+                                               "July",    "August",   "September", "October", "November", "December"};
+    const int hour12 = f.hour % 12 == 0 ? 12 : f.hour % 12;
+    std::snprintf(dateTimeText, sizeof dateTimeText, "%d:%02d:%02d %s %s, %s %d, %d", hour12, f.minute, f.second,
+                  f.hour < 12 ? "AM" : "PM", days[weekday(f.year, f.month, f.day)], months[f.month - 1], f.day,
+                  f.year);
+#endif
+    return dateTimeText;
+}
+
+}  // namespace verrin

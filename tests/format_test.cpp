@@ -1,0 +1,108 @@
+// Size texts, digit grouping, and the HFS date / file time / DOS date
+// conversions with the fixed 2082819600 epoch offset.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "hfs/hfs.h"
+#include "shell/format.h"
+
+using namespace verrin;
+
+TEST(SizeFormat, UnitsAndWidths)
+{
+    EXPECT_EQ(formatSize(0), "   0");
+    EXPECT_EQ(formatSize(9999), "9999");
+    EXPECT_EQ(formatSize(10000), " 10K");
+    EXPECT_EQ(formatSize(1022976), "999K");
+    EXPECT_EQ(formatSize(1022977), "1.0M");
+    EXPECT_EQ(formatSize(1474560), "1.4M");
+    EXPECT_EQ(formatSize(10380902), "9.9M");
+    EXPECT_EQ(formatSize(10485760), " 10M");
+    EXPECT_EQ(formatSize(1047527424), "999M");
+    EXPECT_EQ(formatSize(2147483648.0), "2.0G");
+    EXPECT_EQ(formatSize(4294967295.0), "4.0G");
+    // The whole-number G form starts only above 9.9 x 2^40.
+    EXPECT_EQ(formatSize(107374182400.0), "100.0G");
+    EXPECT_EQ(formatSize(20000000000000.0), "18626G");
+    // Four characters for any size a list column shows.
+    for (double v : {1.0, 999.0, 50000.0, 5e6, 5e8, 4294967295.0}) EXPECT_EQ(formatSize(v).size(), 4u) << v;
+}
+
+TEST(SizeFormat, GroupThousands)
+{
+    EXPECT_EQ(groupThousands("123"), "123");
+    EXPECT_EQ(groupThousands("1234"), "1,234");
+    EXPECT_EQ(groupThousands("123456"), "123,456");
+    EXPECT_EQ(groupThousands("1234567"), "1,234,567");
+    EXPECT_EQ(groupThousands("4294967295"), "4,294,967,295");
+    EXPECT_EQ(groupThousands("12345678901"), "12,345,678,901");
+    EXPECT_EQ(groupThousands("123456789012"), "123456789012");  // too long: left alone
+    char text[16] = "4294967295";
+    groupThousands(text, sizeof text);
+    EXPECT_STREQ(text, "4,294,967,295");
+    char tight[8] = "1234567";
+    groupThousands(tight, sizeof tight);  // would not fit: unchanged, no overrun
+    EXPECT_STREQ(tight, "1234567");
+}
+
+TEST(DateConversion, EpochConstant)
+{
+    // Date 0 is 1904-01-01 07:00 UTC: the 25200 seconds the engine's "now"
+    // convention takes off the true distance between the epochs.
+    EXPECT_EQ(macDateToFileTime(0), fileTimeOf1904 + 25200ull * 10000000ull);
+    EXPECT_EQ(macDateToUnix(0), -2082819600ll);
+    EXPECT_EQ(unixToMacDate(0), macEpochOffset);
+    EXPECT_EQ(macDateToUnix(unixToMacDate(981173106)), 981173106);
+    const uint64_t unixEpochFileTime = 116444736000000000ull;
+    EXPECT_EQ(macDateToFileTime(2082819600u), unixEpochFileTime);
+}
+
+#ifndef _WIN32
+namespace {
+// Runs the body with the local time zone set to UTC.
+struct UtcZone {
+    std::string old;
+    bool had;
+    UtcZone()
+    {
+        const char* tz = std::getenv("TZ");
+        had = tz != nullptr;
+        if (had) old = tz;
+        setenv("TZ", "UTC0", 1);
+        tzset();
+    }
+    ~UtcZone()
+    {
+        if (had)
+            setenv("TZ", old.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+};
+}  // namespace
+
+TEST(DateConversion, DosPackingInLocalTime)
+{
+    UtcZone utc;
+    // 2001-02-03 04:05:06 UTC.
+    const uint32_t mac = unixToMacDate(981173106);
+    const uint32_t packed = (21u << 9 | 2u << 5 | 3u) << 16 | (4u << 11 | 5u << 5 | 3u);
+    EXPECT_EQ(macDateToDos(mac), packed);
+    EXPECT_EQ(fileTimeToDos(macDateToFileTime(mac)), packed);
+    EXPECT_EQ(unixTimeToDos(981173106), packed);
+    // Outside the DOS range: the nearest representable instant.
+    EXPECT_EQ(macDateToDos(0), packDosDateTime(1980, 1, 1, 0, 0, 0));
+    EXPECT_EQ(macDateToDos(0), 0x00210000u);
+    EXPECT_EQ(unixTimeToDos(4500000000ll), packDosDateTime(2107, 12, 31, 23, 59, 58));
+
+    EXPECT_STREQ(formatDosDateTime(packed), "4:05:06 AM Saturday, February 3, 2001");
+    EXPECT_STREQ(formatDosDateTime(packDosDateTime(2024, 2, 29, 0, 0, 0)), "12:00:00 AM Thursday, February 29, 2024");
+    EXPECT_STREQ(formatDosDateTime(packDosDateTime(1999, 12, 31, 23, 59, 58)), "11:59:58 PM Friday, December 31, 1999");
+    EXPECT_STREQ(formatDosDateTime(0), "");  // month 0: no date
+    EXPECT_STREQ(formatDosDateTime(packDosDateTime(2023, 2, 29, 0, 0, 0)), "");
+}
+#endif
