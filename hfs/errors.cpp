@@ -30,6 +30,7 @@ constexpr ErrorRow errorTable[] = {
     {errMacCreate, "Could not create file/folder"},
     {errMacDelete, "Could not delete file/folder"},
     {errWrongFileType, "Wrong type of file for this translation"},
+    {errDamagedFile, "The file is damaged (checksum mismatch or data missing)"},
     {errLockFailed, "Could not lock Mac disk"},
     {errPcDiskFull, "PC disk ran out of room"},
     {errPcOpen, "Could not open PC file"},

@@ -27,6 +27,7 @@ enum ErrorCode : int32_t {
     errMacCreate = 14,
     errMacDelete = 15,
     errWrongFileType = 16,
+    errDamagedFile = 17,
     errLockFailed = 19,
     errPcDiskFull = 100,
     errPcOpen = 101,
