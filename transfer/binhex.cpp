@@ -150,11 +150,10 @@ void endBinHexFork(BinHexWriter& w)
 {
     if (lastError != errNone || w.forkCount >= 2) return;
     if (w.forkLeft > 0) {
-        while (w.forkLeft > 0 && lastError == errNone) {
-            --w.forkLeft;
-            putContent(w, 0);
-        }
+        // The source ended before the length the header promised: the text
+        // would be unreadable, so the whole file fails.
         setError(errDamagedFile);
+        return;
     }
     putCrc(w);
     if (++w.forkCount == 1) w.forkLeft = w.resourceLength;

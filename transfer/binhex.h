@@ -51,8 +51,8 @@ void beginBinHex(BinHexWriter& w, const ByteSink& out, const MacFileInfo& info);
 // Bytes beyond the fork's declared length are dropped.
 void putBinHexByte(BinHexWriter& w, uint8_t byte);
 // Ends the current fork and writes its CRC. A fork that got fewer bytes
-// than its declared length is completed with zero bytes, so the text stays
-// well formed, and errDamagedFile is set: the source was short.
+// than its declared length sets errDamagedFile (the source was short; the
+// text written so far is unusable and should be deleted).
 void endBinHexFork(BinHexWriter& w);
 // Writes the last characters, the closing ":" and CR.
 void finishBinHex(BinHexWriter& w);
