@@ -60,6 +60,21 @@ TEST(DateConversion, EpochConstant)
     EXPECT_EQ(macDateToFileTime(2082819600u), unixEpochFileTime);
 }
 
+// Whatever the time zone: the conversions agree, and instants outside the
+// DOS range give its nearest end instead of garbage.
+TEST(DateConversion, DosRangeAndConsistency)
+{
+    const uint32_t mac = unixToMacDate(981173106);
+    EXPECT_EQ(macDateToDos(mac), fileTimeToDos(macDateToFileTime(mac)));
+    EXPECT_EQ(macDateToDos(0), 0x00210000u);  // 1904: before 1980
+    EXPECT_EQ(macDateToDos(0xFFFFFFFFu) >> 25, 60u);  // the last HFS date, in 2040, fits
+    const uint32_t packed = macDateToDos(mac);
+    EXPECT_EQ(packed >> 25, 21u);  // 2001
+    const std::string text = formatDosDateTime(packDosDateTime(2001, 2, 3, 14, 5, 6));
+    EXPECT_NE(text.find("2001"), std::string::npos) << text;
+    EXPECT_STREQ(formatDosDateTime(0), "");
+}
+
 #ifndef _WIN32
 namespace {
 // Runs the body with the local time zone set to UTC.

@@ -28,7 +28,10 @@ struct MountedVolume {
     bool ok = false;
     MountedVolume()
     {
-        if (!makeHfsImage(dir, dir.file("v.img"), 800, "Report")) return;
+        // A copy of a blank diskette from the corpus, written to freely.
+        std::string bytes;
+        const std::string blank = corpusFile(dir, "hfs/gryphel_blanks__800K.dsk");
+        if (blank.empty() || !readFile(blank, bytes) || !writeFile(dir.file("v.img"), bytes)) return;
         ok = openImage(dir.file("v.img"), true) >= 0 && mountAt(0);
     }
     ~MountedVolume() { closeAll(); }
@@ -48,7 +51,7 @@ std::string dirtySector(CacheBuffer*& b)
 
 TEST(ErrorReport, MessagesAndRevert)
 {
-    VERRIN_REQUIRE_PEER("hformat");
+    VERRIN_REQUIRE_CORPUS();
     MountedVolume v;
     ASSERT_TRUE(v.ok);
     headless::reset();
@@ -93,7 +96,7 @@ TEST(ErrorReport, MessagesAndRevert)
 
 TEST(ErrorReport, DriveNotReadyClosesTheMacSideFirst)
 {
-    VERRIN_REQUIRE_PEER("hformat");
+    VERRIN_REQUIRE_CORPUS();
     MountedVolume v;
     ASSERT_TRUE(v.ok);
     headless::reset();
@@ -112,7 +115,7 @@ TEST(ErrorReport, DriveNotReadyClosesTheMacSideFirst)
 
 TEST(ErrorReport, FailedRevertClosesTheMacSideSilently)
 {
-    VERRIN_REQUIRE_PEER("hformat");
+    VERRIN_REQUIRE_CORPUS();
     MountedVolume v;
     ASSERT_TRUE(v.ok);
     headless::reset();
