@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #ifdef _WIN32
@@ -212,8 +214,11 @@ int readInt(const std::string& path, std::string_view section, std::string_view 
     return static_cast<int>(result);
 }
 
-bool writeString(const std::string& path, std::string_view section, std::string_view key,
-                 std::string_view value)
+namespace {
+
+// The file text with key set to value in section (see writeString).
+std::string setKey(const std::string& content, std::string_view section, std::string_view key,
+                   std::string_view value)
 {
     // A line break in the value would split the line and corrupt the file.
     const size_t cut = value.find_first_of("\r\n");
@@ -221,9 +226,7 @@ bool writeString(const std::string& path, std::string_view section, std::string_
     section = trim(section);
     key = trim(key);
 
-    std::string content;
-    readWholeFile(path, content);  // a missing file is an empty one
-    std::vector<Line> lines = parse(content);
+    const std::vector<Line> lines = parse(content);
     std::string newline = "\r\n";
     for (const Line& l : lines)
         if (!l.eol.empty()) {
@@ -264,7 +267,14 @@ bool writeString(const std::string& path, std::string_view section, std::string_
         emit("[" + std::string(section) + "]", newline);
         emit(entry, newline);
     }
+    return out;
+}
 
+// Replaces the file by the text: a temporary file beside it, flushed to
+// the disk, then renamed over the old one.
+bool replaceContent(const std::string& path, const std::string& out)
+{
+    if (path.empty()) return false;
     const std::string temp = path + ".new";
     std::FILE* f = std::fopen(temp.c_str(), "wb");
     if (!f) return false;
@@ -274,6 +284,29 @@ bool writeString(const std::string& path, std::string_view section, std::string_
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool writeString(const std::string& path, std::string_view section, std::string_view key,
+                 std::string_view value)
+{
+    const Entry entry{std::string(section), std::string(key), std::string(value)};
+    return writeStrings(path, std::span<const Entry>(&entry, 1));
+}
+
+bool writeStrings(const std::string& path, std::span<const Entry> entries)
+{
+    std::string content;
+    if (!readWholeFile(path, content)) {
+        // A missing file is an empty one; a file that exists but cannot be
+        // read must not be replaced by the few keys written here.
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::path(path), ec) || ec) return false;
+        content.clear();
+    }
+    for (const Entry& e : entries) content = setKey(content, e.section, e.key, e.value);
+    return replaceContent(path, content);
 }
 
 }  // namespace verrin::profile

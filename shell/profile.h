@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -38,5 +39,13 @@ int readInt(const std::string& path, std::string_view section, std::string_view 
 // False when the file could not be written (the old file is then intact).
 bool writeString(const std::string& path, std::string_view section, std::string_view key,
                  std::string_view value);
+
+struct Entry {
+    std::string section;
+    std::string key;
+    std::string value;
+};
+// Sets several keys, in order, with one replacement of the file.
+bool writeStrings(const std::string& path, std::span<const Entry> entries);
 
 }  // namespace verrin::profile

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "devices/drive.h"
 #include "shell/profile.h"
@@ -197,34 +198,43 @@ void loadSettings(const std::string& iniPath)
 
 void saveSettings(const CurrentChoices& choices)
 {
+    // Everything goes to the file in one replacement.
+    std::vector<profile::Entry> entries;
+    auto text = [&](const char* section, const char* key, std::string value) {
+        entries.push_back({section, key, std::move(value)});
+    };
+    auto yesNo = [&](const char* section, const char* key, int value) { text(section, key, value ? "YES" : "NO"); };
+    auto number = [&](const char* key, int value) { text(mainPrefs, key, std::to_string(value)); };
     if (settings.savePrefs) {
-        writeSwitch(mainPrefs, "CopyPrefs", settings.copyPrefs);
-        writeSwitch(mainPrefs, "AutoRename", settings.autoRename);
-        writeSwitch(mainPrefs, "AllowUpper", settings.allowUpper);
-        writeSwitch(mainPrefs, "MacUseMap", settings.macUseMap);
-        writeSwitch(mainPrefs, "PCUseMap", settings.pcUseMap);
-        writeSwitch(mainPrefs, "MacCopyDir", settings.macCopyDir);
-        writeSwitch(mainPrefs, "PCCopyDir", settings.pcCopyDir);
-        writeSwitch(mainPrefs, "MacCopyFilter", settings.macCopyFilter);
-        writeSwitch(mainPrefs, "PCCopyFilter", settings.pcCopyFilter);
-        writeSwitch(miscPrefs, "KeepDate", settings.keepDate);
+        yesNo(mainPrefs, "CopyPrefs", settings.copyPrefs);
+        yesNo(mainPrefs, "AutoRename", settings.autoRename);
+        yesNo(mainPrefs, "AllowUpper", settings.allowUpper);
+        yesNo(mainPrefs, "MacUseMap", settings.macUseMap);
+        yesNo(mainPrefs, "PCUseMap", settings.pcUseMap);
+        yesNo(mainPrefs, "MacCopyDir", settings.macCopyDir);
+        yesNo(mainPrefs, "PCCopyDir", settings.pcCopyDir);
+        yesNo(mainPrefs, "MacCopyFilter", settings.macCopyFilter);
+        yesNo(mainPrefs, "PCCopyFilter", settings.pcCopyFilter);
+        yesNo(miscPrefs, "KeepDate", settings.keepDate);
 
-        writeInteger(mainPrefs, "MacTrans", choices.macTrans);
-        writeInteger(mainPrefs, "PCTrans", choices.pcTrans);
-        writeInteger(mainPrefs, "MacSort", choices.macSort);
-        writeInteger(mainPrefs, "PCSort", choices.pcSort);
+        number("MacTrans", choices.macTrans);
+        number("PCTrans", choices.pcTrans);
+        number("MacSort", choices.macSort);
+        number("PCSort", choices.pcSort);
 
-        profile::writeString(settings.iniPath, mainPrefs, "MacFilterType", settings.macFilterType);
-        profile::writeString(settings.iniPath, mainPrefs, "MacFilterCrtr", settings.macFilterCrtr);
-        profile::writeString(settings.iniPath, mainPrefs, "MacFilterExt", settings.macFilterExt);
-        profile::writeString(settings.iniPath, mainPrefs, "PCFilterExt", settings.pcFilterExt);
+        text(mainPrefs, "MacFilterType", settings.macFilterType);
+        text(mainPrefs, "MacFilterCrtr", settings.macFilterCrtr);
+        text(mainPrefs, "MacFilterExt", settings.macFilterExt);
+        text(mainPrefs, "PCFilterExt", settings.pcFilterExt);
 
-        saveTranslationTable();
+        for (int i = 0; i < translationCount; ++i)
+            text(mainPrefs, translationTable[i].macToPc.name, storedTranslationValue(i));
 
         std::string dir;
-        if (currentDirectory(dir)) profile::writeString(settings.iniPath, mainPrefs, "WorkingDir", dir);
+        if (currentDirectory(dir)) text(mainPrefs, "WorkingDir", dir);
     }
-    writeSwitch(mainPrefs, "SavePrefs", settings.savePrefs);
+    yesNo(mainPrefs, "SavePrefs", settings.savePrefs);
+    profile::writeStrings(settings.iniPath, entries);
 }
 
 }  // namespace verrin

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "shell/profile.h"
 #include "shell/settings.h"
@@ -74,19 +75,24 @@ void loadTranslationTable()
         loadTranslationEntry(translationNames[i], installed[i].macToPc, installed[i].pcToMac);
 }
 
+std::string storedTranslationValue(int index)
+{
+    const TranslationSlot& slot = translationTable[index];
+    // Type and creator keep exactly four characters each so the stored
+    // value splits at the same places when read back.
+    char type[5];
+    char creator[5];
+    setField(type, slot.pcToMac.type, 4, true);
+    setField(creator, slot.pcToMac.creator, 4, true);
+    return std::string("<") + type + creator + slot.macToPc.extension + ">";
+}
+
 void saveTranslationTable()
 {
-    for (int i = 0; i < translationCount; ++i) {
-        const TranslationSlot& slot = translationTable[i];
-        // Type and creator keep exactly four characters each so the stored
-        // value splits at the same places when read back.
-        char type[5];
-        char creator[5];
-        setField(type, slot.pcToMac.type, 4, true);
-        setField(creator, slot.pcToMac.creator, 4, true);
-        const std::string value = std::string("<") + type + creator + slot.macToPc.extension + ">";
-        profile::writeString(settings.iniPath, mainPrefs, slot.macToPc.name, value);
-    }
+    std::vector<profile::Entry> entries;
+    for (int i = 0; i < translationCount; ++i)
+        entries.push_back({mainPrefs, translationTable[i].macToPc.name, storedTranslationValue(i)});
+    profile::writeStrings(settings.iniPath, entries);
 }
 
 void setMacToPcDefault(TranslationMode mode, const char* extension)

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace verrin {
 
@@ -62,6 +63,8 @@ int loadTranslationEntry(const char* name, MacToPcRoutine macToPc, PcToMacRoutin
 void loadTranslationTable();
 // Writes every loaded entry back in its stored form.
 void saveTranslationTable();
+// The stored form of one loaded entry: "<" type creator extension ">".
+std::string storedTranslationValue(int index);
 
 // Stores new defaults into a slot (as the copy settings dialogs do): the
 // extension is cut to 3 characters, type and creator to 4 and padded with

@@ -2,7 +2,9 @@
 // every platform, and writes that keep every other line of the user's file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "shell/profile.h"
 #include "support/peers.h"
@@ -124,6 +126,16 @@ TEST(ProfileFile, WritingNewFilesAndOddEndings)
     ASSERT_TRUE(readFile(lf, text));
     EXPECT_EQ(text, "[A]\nk=1\nj=2\n");
 
+    // Several keys in one replacement, applied in order.
+    const std::vector<profile::Entry> batch = {{"A", "k", "3"}, {"B", "m", "4"}, {"a", "K", "5"}};
+    ASSERT_TRUE(profile::writeStrings(lf, batch));
+    ASSERT_TRUE(readFile(lf, text));
+    EXPECT_EQ(text, "[A]\nk=5\nj=2\n\n[B]\nm=4\n");
+
     // A file that cannot be written is reported and the old one kept.
     EXPECT_FALSE(profile::writeString(dir.file("no/such/dir/x.ini"), "A", "k", "v"));
+    // Something there that cannot be read is not replaced by a new file.
+    std::filesystem::create_directory(dir.file("adir.ini"));
+    EXPECT_FALSE(profile::writeString(dir.file("adir.ini"), "A", "k", "v"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("adir.ini")));
 }
