@@ -72,35 +72,29 @@ TEST_F(SettingsTest, MissingFileGivesEveryDefault)
 
 TEST_F(SettingsTest, SwitchWords)
 {
-    load("[Disk Prefs]\nAddFloppy=bios\nAddCDROM=Off\nAddBIOS=maybe\nAddASPI=win\n"
-         "[Misc Prefs]\nHideInvisible=NO\nKeepDate=yep\n"
-         "[Main Prefs]\nSavePrefs=auto\nCopyPrefs=no\nAutoRename=ON\nAllowUpper=Y\nMacUseMap=\n"
-         "PCUseMap=dos\nMacCopyDir=YES\n");
-    EXPECT_EQ(settings.addFloppy, 2);
+    struct Case {
+        const char* key;
+        const char* text;
+        int expected;  // with the default 5
+    };
+    ASSERT_TRUE(writeFile(ini, "[D]\n"));
+    loadSettings(ini);
+    for (const Case& c : {Case{"K", "no", 0}, Case{"K", "OFF", 0}, Case{"K", "Yes please", 1}, Case{"K", "y", 1},
+                          Case{"K", "On", 1}, Case{"K", "auto", 1}, Case{"K", "", 5}, Case{"K", "offf", 5},
+                          Case{"K", "old", 5}, Case{"K", "dos", 5}, Case{"AddFloppy", "old", 1},
+                          Case{"AddFloppy", "BIOS", 2}, Case{"AddFloppy", "win", 5}, Case{"AddASPI", "dos", 2},
+                          Case{"AddASPI", "win", 3}, Case{"AddASPI", "bios", 5}}) {
+        ASSERT_TRUE(writeFile(ini, std::string("[D]\n") + c.key + "=" + c.text + "\n"));
+        EXPECT_EQ(readSwitch("D", c.key, 5), c.expected) << c.key << "=" << c.text;
+    }
+    // Each switch is read from its own section with its own default.
+    load("[Disk Prefs]\nAddCDROM=Off\n[Misc Prefs]\nHideInvisible=NO\n[Main Prefs]\nSavePrefs=auto\n"
+         "CopyPrefs=no\nPCCopyFilter=Y\nHideInvisible=YES\n");
     EXPECT_EQ(settings.addCdrom, 0);
-    EXPECT_EQ(settings.addBios, 1);  // unknown word: the default
-    EXPECT_EQ(settings.addAspi, 3);
     EXPECT_EQ(settings.hideInvisible, 0);
-    EXPECT_EQ(settings.keepDate, 1);
     EXPECT_EQ(settings.savePrefs, 1);
     EXPECT_EQ(settings.copyPrefs, 0);
-    EXPECT_EQ(settings.autoRename, 1);
-    EXPECT_EQ(settings.allowUpper, 1);
-    EXPECT_EQ(settings.macUseMap, 1);  // empty: the default
-    EXPECT_EQ(settings.pcUseMap, 1);   // "dos" means something only for AddASPI
-    EXPECT_EQ(settings.macCopyDir, 1);
-
-    // The words that belong to one key only.
-    ASSERT_TRUE(writeFile(ini, "[D]\nAddASPI=dos\nAddFloppy=old\nOther=old\nX=bios\n"));
-    EXPECT_EQ(readSwitch("D", "AddASPI", 0), 2);
-    EXPECT_EQ(readSwitch("D", "AddFloppy", 0), 1);
-    EXPECT_EQ(readSwitch("D", "Other", 5), 5);
-    EXPECT_EQ(readSwitch("D", "X", 5), 5);
-    // Only nine characters are read: a long "no..." word is still "no" only
-    // when it is exactly that.
-    ASSERT_TRUE(writeFile(ini, "[D]\nA=Yes please\nB=offf\n"));
-    EXPECT_EQ(readSwitch("D", "A", 0), 1);
-    EXPECT_EQ(readSwitch("D", "B", 7), 7);
+    EXPECT_EQ(settings.pcCopyFilter, 1);
 }
 
 TEST_F(SettingsTest, TransferSizeAndScsiMask)

@@ -98,14 +98,16 @@ uint8_t pcCharToMac(uint8_t c)
 
 void macNameToPc(char* dest, const uint8_t* macName, bool terminate)
 {
-    const size_t length = macName[0];
+    // No catalog name is longer than 31: a larger length byte (a damaged
+    // record) must not run past the name's buffer.
+    const size_t length = macName[0] > 31 ? 31 : macName[0];
     // Forward copy: dest[i] is written after macName[i + 1] has been read,
     // so the same buffer works.
     for (size_t i = 0; i < length; ++i) dest[i] = static_cast<char>(macCharToPc(macName[i + 1]));
     if (terminate) dest[length] = '\0';
 }
 
-std::string macNameToPc(const uint8_t* macName) { return macCodeToPc(macName + 1, macName[0]); }
+std::string macNameToPc(const uint8_t* macName) { return macCodeToPc(macName + 1, macName[0] > 31 ? 31 : macName[0]); }
 
 std::string macCodeToPc(const uint8_t* code, size_t length)
 {

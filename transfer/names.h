@@ -32,8 +32,9 @@ uint8_t macCharToPc(uint8_t c);
 uint8_t pcCharToMac(uint8_t c);
 
 // Copies the length-prefixed Mac name into dest as PC characters (name[0]
-// bytes, plus a NUL when terminate is set). dest may be the name itself:
-// the length byte is overwritten by the first character.
+// bytes, at most 31, plus a NUL when terminate is set; dest needs 32
+// bytes). dest may be the name itself: the length byte is overwritten by
+// the first character.
 void macNameToPc(char* dest, const uint8_t* macName, bool terminate);
 std::string macNameToPc(const uint8_t* macName);
 // The same for a fixed-length code such as a file type or creator.
