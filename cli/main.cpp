@@ -19,6 +19,7 @@ constexpr Command commands[] = {
     {"cat", verrin::cli::cmdCat, "write one fork of a file to standard output"},
     {"info", verrin::cli::cmdInfo, "show a volume's name, sizes, counts and free space"},
     {"check", verrin::cli::cmdCheck, "check a volume's consistency and list every problem found"},
+    {"format", verrin::cli::cmdFormat, "make a new HFS volume on an image (partitioned or 1.44 MB diskette)"},
 };
 
 void usage(std::FILE* out)

@@ -1,17 +1,24 @@
-// Raw disk-image drives: a file read and written at 512-byte unit offsets.
+// Disk-image drives: a file read and written at 512-byte unit offsets.
 //
 // Owns the table of open image files (one slot per image drive, named by the
-// drive entry's `unit`). Device sectors larger than 512 bytes go through the
-// conversion rules of the drive contract, so an image of a 2048-byte-sector
-// medium behaves like the real drive would. Calls the drive table and the
-// error word.
+// drive entry's `unit`). A slot is a window on its file: the whole file for
+// a raw image, the data area after the header for a DiskCopy 4.2 image,
+// which is recognised here by its header. Device sectors larger than 512
+// bytes go through the conversion rules of the drive contract, so an image
+// of a 2048-byte-sector medium behaves like the real drive would. Image
+// drives are formatted as partitioned media; an image of exactly one 1.44 MB
+// diskette may be switched to the diskette formatter. Calls the drive
+// table, the DiskCopy header code, the formatters and the error word.
 #include "devices/image_drive.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "devices/dc42_drive.h"
 #include "devices/drive.h"
+#include "devices/format.h"
+#include "devices/image_internal.h"
 #include "hfs/errors.h"
 
 namespace verrin {
@@ -21,20 +28,14 @@ namespace {
 struct ImageSlot {
     std::FILE* file = nullptr;
     std::string path;
-    uint64_t bytes = 0;
+    uint64_t bytes = 0;       // length of the medium inside the file
+    uint64_t dataOffset = 0;  // where the medium starts in the file
+    uint64_t fileBytes = 0;   // length of the whole file
     uint32_t sectorSize = 512;
 };
 
 ImageSlot imageSlots[maxDrives];
-
-bool seekTo(std::FILE* f, uint64_t offset)
-{
-#ifdef _WIN32
-    return _fseeki64(f, static_cast<long long>(offset), SEEK_SET) == 0;
-#else
-    return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
+std::string openProblem;
 
 ImageSlot* slotOf(const DriveEntry& entry)
 {
@@ -59,7 +60,7 @@ int32_t readDeviceSectors(DriveEntry& entry, uint8_t* buffer, uint32_t sectors, 
         whole = static_cast<uint32_t>((avail + s->sectorSize - 1) / s->sectorSize);
         want = avail;
     }
-    if (!seekTo(s->file, offset)) return 0;
+    if (!seekImage(s->file, s->dataOffset + offset)) return 0;
     if (std::fread(buffer, 1, want, s->file) != want) return 0;
     const uint64_t filled = static_cast<uint64_t>(whole) * s->sectorSize;
     if (filled > want) std::memset(buffer + want, 0, filled - want);
@@ -80,7 +81,7 @@ int32_t writeDeviceSectors(DriveEntry& entry, const uint8_t* buffer, uint32_t se
         if (whole == 0) return 0;
         want = static_cast<uint64_t>(whole) * s->sectorSize;
     }
-    if (!seekTo(s->file, offset)) return 0;
+    if (!seekImage(s->file, s->dataOffset + offset)) return 0;
     if (std::fwrite(buffer, 1, want, s->file) != want) return 0;
     if (std::fflush(s->file) != 0) return 0;
     return static_cast<int32_t>(whole);
@@ -129,8 +130,39 @@ uint32_t imageSectorSize(DriveEntry& entry, uint64_t* capacity)
 
 }  // namespace
 
+bool seekImage(std::FILE* f, uint64_t offset)
+{
+#ifdef _WIN32
+    return _fseeki64(f, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+uint64_t imageFileLength(std::FILE* f)
+{
+#ifdef _WIN32
+    if (_fseeki64(f, 0, SEEK_END) != 0) return 0;
+    const long long end = _ftelli64(f);
+#else
+    if (fseeko(f, 0, SEEK_END) != 0) return 0;
+    const off_t end = ftello(f);
+#endif
+    return end > 0 ? static_cast<uint64_t>(end) : 0;
+}
+
+std::FILE* imageFileOf(const DriveEntry& entry, uint64_t& dataOffset, uint64_t& dataBytes)
+{
+    const ImageSlot* s = slotOf(entry);
+    if (!s) return nullptr;
+    dataOffset = s->dataOffset;
+    dataBytes = s->bytes;
+    return s->file;
+}
+
 int openImageDrive(const char* path, bool writable, uint32_t sectorSize)
 {
+    openProblem.clear();
     if (sectorSize < 512 || sectorSize > 4096 || sectorSize % 512 != 0) sectorSize = 512;
     int slot = -1;
     for (int i = 0; i < maxDrives; ++i)
@@ -147,27 +179,64 @@ int openImageDrive(const char* path, bool writable, uint32_t sectorSize)
         setError(errPcOpen);
         return -1;
     }
-    uint64_t bytes = 0;
-#ifdef _WIN32
-    if (_fseeki64(f, 0, SEEK_END) == 0) bytes = static_cast<uint64_t>(_ftelli64(f));
-#else
-    if (fseeko(f, 0, SEEK_END) == 0) bytes = static_cast<uint64_t>(ftello(f));
-#endif
+    const uint64_t fileBytes = imageFileLength(f);
+
+    // A DiskCopy 4.2 image is recognised by its header; one that claims to
+    // be such an image but whose sizes disagree with the file is refused
+    // rather than read (or written) as a raw image.
+    uint8_t header[diskCopyHeaderSize] = {};
+    DiskCopyHeader dc{};
+    bool diskCopy = false;
+    if (fileBytes >= diskCopyHeaderSize && seekImage(f, 0) &&
+        std::fread(header, 1, sizeof header, f) == sizeof header && looksLikeDiskCopyHeader(header)) {
+        const char* problem = parseDiskCopyHeader(header, fileBytes, dc);
+        if (problem) {
+            openProblem = problem;
+            std::fclose(f);
+            setError(errPcRead);
+            return -1;
+        }
+        diskCopy = true;
+        sectorSize = 512;
+    }
+
     ImageSlot& s = imageSlots[slot];
     s.file = f;
     s.path = path;
-    s.bytes = bytes;
+    s.fileBytes = fileBytes;
+    s.dataOffset = diskCopy ? diskCopyHeaderSize : 0;
+    s.bytes = diskCopy ? dc.dataSize : fileBytes;
     s.sectorSize = sectorSize;
 
     DriveEntry e{};
-    e.kind = DriveKind::imageFile;
+    e.kind = diskCopy ? DriveKind::diskCopyImage : DriveKind::imageFile;
     e.unit = slot;
     e.sectorRatio = static_cast<uint16_t>(sectorSize / 512);
     e.read = imageRead;
     e.write = writable ? imageWrite : nullptr;
+    e.format = formatPartitionedMedium;
     e.querySectorSize = imageSectorSize;
-    std::snprintf(e.label, sizeof e.label, "[IMAGE %d]", slot);
-    return addDrive(e);
+    e.sync = diskCopy && writable ? syncDiskCopyImage : nullptr;
+    std::snprintf(e.label, sizeof e.label, diskCopy ? "[DC42 %d]" : "[IMAGE %d]", slot);
+    const int index = addDrive(e);
+    if (index < 0) {
+        std::fclose(f);
+        s = ImageSlot{};
+    }
+    return index;
+}
+
+const char* imageOpenProblem() { return openProblem.c_str(); }
+
+bool useDisketteFormatter(int driveIndex)
+{
+    if (driveIndex < 0 || driveIndex >= driveCount) return false;
+    DriveEntry& e = driveTable[driveIndex];
+    if (e.kind != DriveKind::imageFile && e.kind != DriveKind::diskCopyImage) return false;
+    const ImageSlot* s = slotOf(e);
+    if (!s || s->sectorSize != 512 || s->bytes != uint64_t{disketteSectors} * 512) return false;
+    e.format = formatDiskette;
+    return true;
 }
 
 void closeImageDrives()
@@ -182,7 +251,7 @@ uint64_t imageDriveBytes(int driveIndex)
 {
     if (driveIndex < 0 || driveIndex >= driveCount) return 0;
     const DriveEntry& e = driveTable[driveIndex];
-    if (e.kind != DriveKind::imageFile) return 0;
+    if (e.kind != DriveKind::imageFile && e.kind != DriveKind::diskCopyImage) return 0;
     const ImageSlot* s = slotOf(e);
     return s ? s->bytes : 0;
 }
@@ -191,7 +260,7 @@ const char* imageDrivePath(int driveIndex)
 {
     if (driveIndex < 0 || driveIndex >= driveCount) return "";
     const DriveEntry& e = driveTable[driveIndex];
-    if (e.kind != DriveKind::imageFile) return "";
+    if (e.kind != DriveKind::imageFile && e.kind != DriveKind::diskCopyImage) return "";
     const ImageSlot* s = slotOf(e);
     return s ? s->path.c_str() : "";
 }

@@ -1,0 +1,220 @@
+// verrin-cli format: makes a new HFS volume on a disk image, creating or
+// resizing the image file first when asked. Runs the same formatters as the
+// Format command, answering their confirmations itself (the command line is
+// the confirmation); their messages go to standard error.
+// Calls the formatters, the image drives, the DiskCopy code and the engine's
+// format dispatch.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "cli/commands.h"
+#include "devices/dc42_drive.h"
+#include "devices/drive.h"
+#include "devices/format.h"
+#include "devices/image_drive.h"
+#include "shell/ui_headless.h"
+#include "transfer/macroman.h"
+
+namespace verrin::cli {
+
+namespace {
+
+constexpr uint64_t disketteBytes = uint64_t{disketteSectors} * 512;
+
+const char* const formatHelp =
+    "usage: verrin-cli format IMAGE --name NAME [--size SIZE] [--sector-size BYTES]\n"
+    "       verrin-cli format IMAGE --name NAME --diskette [--dc42]\n"
+    "Makes a new, empty HFS volume named NAME (1 to 27 Mac Roman characters) on\n"
+    "IMAGE. Everything on the image is lost.\n"
+    "\n"
+    "Without --diskette the image becomes a partitioned disk: a driver descriptor\n"
+    "map, an Apple partition map with two entries, and one HFS volume that fills\n"
+    "the rest (hfsutils mounts it as partition 1: 'hmount IMAGE 1').\n"
+    "  --size SIZE         create IMAGE, or grow or shrink it, to SIZE bytes first\n"
+    "                      (suffix K, M, G or T for binary multiples: 20M, 1G);\n"
+    "                      the file is sparse where the file system allows.\n"
+    "                      Without --size IMAGE must exist and keeps its size.\n"
+    "  --sector-size BYTES treat the image as a medium of BYTES-byte sectors\n"
+    "                      (512, 1024, 2048 or 4096; default 512), as for an\n"
+    "                      optical disc; the image size must be a multiple of it.\n"
+    "\n"
+    "With --diskette the image becomes a 1.44 MB HFS diskette (2880 sectors, no\n"
+    "partition map), the fixed diskette layout with the invisible Desktop file.\n"
+    "IMAGE is created or resized to 1,474,560 bytes; an existing DiskCopy 4.2\n"
+    "image of a 1.44 MB disk is formatted in place and its checksum updated.\n"
+    "  --dc42              write IMAGE as a new DiskCopy 4.2 image (84-byte header,\n"
+    "                      no tags) holding the diskette; implies --diskette.\n"
+    "\n"
+    "Exit status 0 on success, 1 when the format failed, 2 for bad arguments.";
+
+// Parses "123", "20M", "1G", "1440K" (binary multiples).
+bool parseSize(const std::string& text, uint64_t& bytes)
+{
+    if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+    size_t pos = 0;
+    uint64_t value = 0;
+    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) {
+        if (value > (UINT64_MAX - 9) / 10) return false;
+        value = value * 10 + static_cast<uint64_t>(text[pos++] - '0');
+    }
+    std::string suffix = text.substr(pos);
+    for (char& c : suffix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (suffix == "B") suffix.clear();
+    if (suffix.size() == 2 && suffix[1] == 'B') suffix.resize(1);
+    int shift = 0;
+    if (suffix.empty())
+        shift = 0;
+    else if (suffix == "K")
+        shift = 10;
+    else if (suffix == "M")
+        shift = 20;
+    else if (suffix == "G")
+        shift = 30;
+    else if (suffix == "T")
+        shift = 40;
+    else
+        return false;
+    if (shift && value > (UINT64_MAX >> shift)) return false;
+    bytes = value << shift;
+    return true;
+}
+
+// Creates the file when missing, then sets its length.
+bool sizeImageFile(const std::string& path, uint64_t bytes)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f) {
+            std::fprintf(stderr, "%s: cannot create the image file\n", path.c_str());
+            return false;
+        }
+        std::fclose(f);
+    }
+    std::filesystem::resize_file(path, bytes, ec);
+    if (ec) {
+        std::fprintf(stderr, "%s: cannot set the image size: %s\n", path.c_str(), ec.message().c_str());
+        return false;
+    }
+    return true;
+}
+
+// Prints the format error box, if the formatter showed one.
+bool reportFormatError(const std::string& image)
+{
+    for (const headless::Prompt& p : headless::shown)
+        if (p.caption == "Formatting Error") {
+            std::fprintf(stderr, "%s: %s\n", image.c_str(), p.text.c_str());
+            return true;
+        }
+    return false;
+}
+
+}  // namespace
+
+int cmdFormat(int argc, char** argv)
+{
+    if (wantsHelp(argc, argv)) {
+        std::puts(formatHelp);
+        return 0;
+    }
+    std::string image, name, sizeText;
+    uint32_t sectorSize = 512;
+    bool diskette = false, dc42 = false, haveName = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        if (a == "--name") {
+            if (!value(name)) return failUsage("format", "--name needs a volume name");
+            haveName = true;
+        } else if (a == "--size") {
+            if (!value(sizeText)) return failUsage("format", "--size needs a size");
+        } else if (a == "--sector-size") {
+            std::string s;
+            if (!value(s)) return failUsage("format", "--sector-size needs a number of bytes");
+            uint64_t v = 0;
+            if (!parseSize(s, v) || (v != 512 && v != 1024 && v != 2048 && v != 4096))
+                return failUsage("format", "--sector-size must be 512, 1024, 2048 or 4096");
+            sectorSize = static_cast<uint32_t>(v);
+        } else if (a == "--diskette") {
+            diskette = true;
+        } else if (a == "--dc42") {
+            dc42 = diskette = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return failUsage("format", ("unknown option " + a).c_str());
+        } else if (image.empty()) {
+            image = a;
+        } else {
+            return failUsage("format", "give one image");
+        }
+    }
+    if (image.empty()) return failUsage("format", "give the image to format");
+    if (!haveName) return failUsage("format", "give the volume name with --name");
+    std::vector<uint8_t> chars;
+    if (!utf8ToMacRoman(name, chars) || chars.empty() || chars.size() > maxVolumeNameLength ||
+        std::find(chars.begin(), chars.end(), uint8_t{':'}) != chars.end())
+        return failUsage("format", "the volume name must be 1 to 27 Mac Roman characters without ':'");
+    if (diskette && !sizeText.empty()) return failUsage("format", "--size does not go with --diskette");
+    if (diskette && sectorSize != 512) return failUsage("format", "a diskette has 512-byte sectors");
+    uint64_t bytes = 0;
+    if (!sizeText.empty()) {
+        if (!parseSize(sizeText, bytes) || bytes == 0) return failUsage("format", "bad --size (e.g. 20M, 1G)");
+        if (bytes % sectorSize != 0) return failUsage("format", "--size must be a multiple of the sector size");
+    }
+    setNewVolumeName(chars.data(), static_cast<uint32_t>(chars.size()));
+
+    // Prepare the file.
+    lastError = errNone;
+    clearDrives();
+    closeImageDrives();
+    if (dc42) {
+        if (!createDiskCopyImage(image.c_str(), newVolumeName, disketteSectors * 512)) return failWithError(image.c_str());
+    } else if (diskette) {
+        // An existing DiskCopy image of a 1.44 MB disk is formatted in place.
+        const int probe = openImageDrive(image.c_str(), false);
+        const bool inPlace = probe >= 0 && driveTable[probe].kind == DriveKind::diskCopyImage &&
+                             imageDriveBytes(probe) == disketteBytes;
+        closeImageDrives();
+        clearDrives();
+        lastError = errNone;
+        if (!inPlace && !sizeImageFile(image, disketteBytes)) return 1;
+    } else if (!sizeText.empty()) {
+        if (!sizeImageFile(image, bytes)) return 1;
+    }
+
+    const int drive = openImageDrive(image.c_str(), true, sectorSize);
+    if (drive < 0) {
+        const char* problem = imageOpenProblem();
+        std::fprintf(stderr, "%s: %s\n", image.c_str(), *problem ? problem : errorText(lastError));
+        lastError = errNone;
+        return 1;
+    }
+    if (diskette && !useDisketteFormatter(drive)) {
+        std::fprintf(stderr, "%s: not a 1.44 MB diskette image\n", image.c_str());
+        return 1;
+    }
+    if (!diskette && imageDriveBytes(drive) % sectorSize != 0)
+        return failUsage("format", "the image size is not a multiple of the sector size");
+
+    // The command line already said yes to the confirmations.
+    headless::reset();
+    headless::scriptedAnswers = diskette ? std::vector<int>{uiAnswerOk} : std::vector<int>{uiAnswerOk, uiAnswerYes};
+    const bool echo = headless::echo;
+    headless::echo = false;
+    formatDrive(drive);
+    headless::echo = echo;
+    if (lastError != errNone) return failWithError(image.c_str());
+    return reportFormatError(image) ? 1 : 0;
+}
+
+}  // namespace verrin::cli

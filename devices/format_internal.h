@@ -1,0 +1,35 @@
+// Names shared by the two formatters only: the progress count behind the
+// progress window, the volume name as text, and unit writes that run the
+// message pump before each call and stop at the first error or cancel.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "devices/drive.h"
+
+namespace verrin::formatting {
+
+// The progress window counts advances against a total and shows the share
+// reached as a percentage.
+void progressSetTotal(uint32_t total);
+void progressOpen(const char* status);
+void progressAdvance();
+void progressClose();
+
+std::string volumeNameText();
+std::string labelText(const DriveEntry& entry);
+
+// Ends a format run that wrote to the drive: closes the progress window,
+// lets the drive bring derived data up to date (its `sync`), and shows the
+// outcome in the format error box.
+void finishFormat(DriveEntry& entry);
+
+// Writes count units from data at the unit address through the drive's
+// `write`, following up partial transfers. Runs the message pump before
+// each call; false as soon as lastError is set (a failure, or a cancel from
+// the progress window), with nothing more written.
+bool writeUnits(DriveEntry& entry, const uint8_t* data, uint32_t count, uint32_t address);
+bool writeZeroUnits(DriveEntry& entry, uint32_t count, uint32_t address);
+
+}  // namespace verrin::formatting

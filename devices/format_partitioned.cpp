@@ -1,0 +1,424 @@
+// The formatter for hard disks, removable media and disk images: a driver
+// descriptor map, a two-entry Apple partition map and one empty HFS volume
+// filling the rest of the medium. Also owns the new volume name, the
+// progress count shared with the diskette formatter and the format error
+// box.
+//
+// Everything is written from scratch through the drive's `write` operation;
+// nothing is read except by the drive's own read-modify-write of device
+// sectors larger than 512 bytes. Calls the drive table, the UI seam, the
+// error word and the engine's big-endian accessors.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "devices/format.h"
+#include "devices/format_internal.h"
+#include "hfs/hfs.h"
+#include "shell/ui.h"
+
+namespace verrin {
+
+uint8_t newVolumeName[32] = {8, 'U', 'n', 't', 'i', 't', 'l', 'e', 'd'};
+
+bool setNewVolumeName(const uint8_t* chars, uint32_t length)
+{
+    if (!chars || length == 0 || length > maxVolumeNameLength) return false;
+    std::memset(newVolumeName, 0, sizeof newVolumeName);
+    newVolumeName[0] = static_cast<uint8_t>(length);
+    std::memcpy(newVolumeName + 1, chars, length);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Helpers shared with the diskette formatter.
+
+namespace formatting {
+
+namespace {
+uint32_t progressTotal = 1;
+uint32_t progressDone = 0;
+bool progressIsOpen = false;
+const uint8_t zeroUnits[64 * 512] = {};
+}  // namespace
+
+void progressSetTotal(uint32_t total)
+{
+    progressTotal = total ? total : 1;
+    progressDone = 0;
+}
+
+void progressOpen(const char* status)
+{
+    ui->progressOpen("Formatting", true);
+    progressIsOpen = true;
+    if (status) ui->progressName(status);
+}
+
+void progressAdvance()
+{
+    if (!progressIsOpen) return;
+    ++progressDone;
+    ui->progressPercent(static_cast<int>(std::min<uint64_t>(100, uint64_t{progressDone} * 100 / progressTotal)));
+}
+
+void progressClose()
+{
+    if (!progressIsOpen) return;
+    ui->progressClose();
+    progressIsOpen = false;
+}
+
+std::string volumeNameText()
+{
+    const uint8_t n = std::min<uint8_t>(newVolumeName[0], maxVolumeNameLength);
+    return std::string(reinterpret_cast<const char*>(newVolumeName + 1), n);
+}
+
+std::string labelText(const DriveEntry& entry)
+{
+    const char* end = std::find(entry.label, entry.label + sizeof entry.label, '\0');
+    return std::string(entry.label, static_cast<size_t>(end - entry.label));
+}
+
+bool writeUnits(DriveEntry& entry, const uint8_t* data, uint32_t count, uint32_t address)
+{
+    while (count > 0) {
+        pumpMessages();
+        if (lastError != errNone) return false;
+        if (!entry.write) {
+            setError(errVolumeReadOnly);
+            return false;
+        }
+        const int32_t put = entry.write(entry, data, count, address);
+        if (put < 1 || static_cast<uint32_t>(put) > count) {
+            setError(errMacWrite);
+            return false;
+        }
+        data += static_cast<uint32_t>(put) * 512u;
+        count -= static_cast<uint32_t>(put);
+        address += static_cast<uint32_t>(put);
+    }
+    return true;
+}
+
+bool writeZeroUnits(DriveEntry& entry, uint32_t count, uint32_t address)
+{
+    // Large runs go in chunks no bigger than one transfer; the drive may
+    // still take fewer units per call (a chunk that starts inside a larger
+    // device sector), which writeUnits follows up.
+    const uint32_t chunk = std::clamp<uint32_t>(transferLimitBytes / 512u, 1u, 64u);
+    while (count > 0) {
+        const uint32_t n = std::min(count, chunk);
+        if (!writeUnits(entry, zeroUnits, n, address)) return false;
+        count -= n;
+        address += n;
+    }
+    return true;
+}
+
+}  // namespace formatting
+
+// ---------------------------------------------------------------------------
+// The format error box.
+
+void showFormatError()
+{
+    const char* text = nullptr;
+    switch (lastError) {
+    case errNone:
+    case errCancelled:
+        break;
+    case errVolumeReadOnly:
+        text = "Disk is write protected!";
+        break;
+    case errDriveNotReady:
+        text = "No disk in drive!";
+        break;
+    default:
+        text = "Can not format disk!";
+        break;
+    }
+    if (text) messageBox(text, "Formatting Error", uiOk, uiIconStop);
+    lastError = errNone;
+}
+
+// ---------------------------------------------------------------------------
+// Layout.
+
+bool computePartitionedLayout(uint32_t sectorSize, uint64_t sectors, PartitionedLayout& out)
+{
+    if (sectors < 100 || sectorSize < 512 || sectorSize > 4096 || sectorSize % 512 != 0) return false;
+    const uint32_t r = sectorSize / 512;
+    // Every unit of the medium, the alternate MDB in the last but one above
+    // all, must be reachable through 32-bit unit addresses, and the sector
+    // count must fit the 32-bit fields of the map.
+    if (sectors > UINT32_MAX / r) return false;
+    PartitionedLayout l{};
+    l.sectorSize = sectorSize;
+    l.sectors = static_cast<uint32_t>(sectors);
+    l.ratio = r;
+    l.partSectors = l.sectors - 6;
+    l.partUnits = l.partSectors * r;
+    l.blockUnits = l.partUnits / 65536 + 1;
+    l.bitmapUnits = ((l.partUnits / l.blockUnits + 7) / 8 + 511) / 512;
+    l.allocBlocks = (l.partUnits - (l.bitmapUnits + 3) - 2) / l.blockUnits;
+    l.volumeStart = 6 * r;
+    // The two B-tree files take the first 32 allocation blocks.
+    if (l.allocBlocks < 32) return false;
+    out = l;
+    return true;
+}
+
+namespace {
+
+void putName(uint8_t* p, uint32_t capacity)
+{
+    const uint8_t n = std::min<uint8_t>(newVolumeName[0], maxVolumeNameLength);
+    std::memset(p, 0, capacity);
+    p[0] = n;
+    std::memcpy(p + 1, newVolumeName + 1, n);
+}
+
+void putExtent(uint8_t* p, uint16_t start, uint16_t count)
+{
+    write16(p, start);
+    write16(p + 2, count);
+}
+
+void buildDriverMap(const PartitionedLayout& l, uint8_t* sector)
+{
+    std::memset(sector, 0, l.sectorSize);
+    write16(sector, 0x4552);
+    write16(sector + 2, static_cast<uint16_t>(l.sectorSize));
+    write32(sector + 4, l.sectors);
+}
+
+void buildMapEntry(const PartitionedLayout& l, bool hfs, uint8_t* sector)
+{
+    std::memset(sector, 0, l.sectorSize);
+    write16(sector, 0x504D);
+    write32(sector + 4, 2);
+    write32(sector + 8, hfs ? 6 : 1);
+    write32(sector + 12, hfs ? l.sectors - 6 : 5);
+    const char* name = hfs ? "MacOS" : "VR";
+    const char* type = hfs ? "Apple_HFS" : "Apple_partition_map";
+    std::memcpy(sector + 16, name, std::strlen(name));
+    std::memcpy(sector + 48, type, std::strlen(type));
+}
+
+}  // namespace
+
+void buildPartitionedMdb(const PartitionedLayout& l, uint32_t date, uint8_t* s)
+{
+    const uint32_t f = l.blockUnits;
+    std::memset(s, 0, 512);
+    write16(s + 0, 0x4244);
+    write32(s + 2, date);
+    write32(s + 6, date);
+    write16(s + 14, 3);
+    write16(s + 18, static_cast<uint16_t>(l.allocBlocks));
+    write32(s + 20, f * 512);
+    write32(s + 24, f * 2048);
+    write16(s + 28, static_cast<uint16_t>(l.bitmapUnits + 3));
+    write32(s + 30, 17);
+    write16(s + 34, static_cast<uint16_t>(l.allocBlocks - 32));
+    putName(s + 36, 28);
+    write32(s + 74, f * 8192);
+    write32(s + 78, f * 8192);
+    write32(s + 130, f * 8192);
+    putExtent(s + 134, 0, 16);
+    write32(s + 146, f * 8192);
+    putExtent(s + 150, 16, 16);
+}
+
+void buildBTreeHeader(bool catalog, uint32_t nodes, uint8_t* n)
+{
+    std::memset(n, 0, 512);
+    n[8] = 1;  // header node
+    write16(n + 10, 3);
+    write16(n + 14, catalog ? 1 : 0);     // bthDepth
+    write32(n + 16, catalog ? 1 : 0);     // bthRoot
+    write32(n + 20, catalog ? 2 : 0);     // bthNRecs
+    write32(n + 24, catalog ? 1 : 0);     // bthFNode
+    write32(n + 28, catalog ? 1 : 0);     // bthLNode
+    write16(n + 32, 512);                 // bthNodeSize
+    write16(n + 34, catalog ? 37 : 7);    // bthKeyLen
+    write32(n + 36, nodes);               // bthNNodes
+    write32(n + 40, nodes - (catalog ? 2 : 1));
+    n[248] = catalog ? 0xC0 : 0x80;
+    write16(n + 510, 14);
+    write16(n + 508, 120);
+    write16(n + 506, 248);
+    write16(n + 504, 504);
+}
+
+void buildRootLeaf(uint32_t date, uint8_t* n)
+{
+    std::memset(n, 0, 512);
+    const uint32_t len = std::min<uint8_t>(newVolumeName[0], maxVolumeNameLength);
+    n[8] = 0xFF;
+    n[9] = 1;
+    write16(n + 10, 2);
+    // Root folder: key (parent 1, the volume name), then its folder record.
+    uint8_t* k = n + 14;
+    k[0] = static_cast<uint8_t>(len + 6);
+    write32(k + 2, 1);
+    k[6] = static_cast<uint8_t>(len);
+    std::memcpy(k + 7, newVolumeName + 1, len);
+    const uint32_t d0 = (21 + len + 1) & ~1u;
+    uint8_t* d = n + d0;
+    d[0] = 1;
+    write32(d + 6, 2);
+    write32(d + 10, date);
+    write32(d + 14, date);
+    // Root thread: key (parent 2, empty name), then the thread record.
+    uint8_t* t = n + d0 + 70;
+    t[0] = 7;
+    write32(t + 2, 2);
+    uint8_t* td = t + 8;
+    td[0] = 3;
+    write32(td + 10, 1);
+    putName(td + 14, 32);
+    write16(n + 510, 14);
+    write16(n + 508, static_cast<uint16_t>(d0 + 70));
+    write16(n + 506, static_cast<uint16_t>(d0 + 124));
+}
+
+// ---------------------------------------------------------------------------
+// The formatter.
+
+namespace {
+
+// The compact size text of the first confirmation ("100M", "1.4M", ...).
+std::string sizeText(double v)
+{
+    char text[32];
+    if (v > 10885165114982.4)
+        std::snprintf(text, sizeof text, "%3.0fG", v / 1073741824.0);
+    else if (v > 1047527424.0)
+        std::snprintf(text, sizeof text, "%1.1fG", v / 1073741824.0);
+    else if (v > 10380902.4)
+        std::snprintf(text, sizeof text, "%3.0fM", v / 1048576.0);
+    else if (v > 1022976.0)
+        std::snprintf(text, sizeof text, "%1.1fM", v / 1048576.0);
+    else if (v > 9999.0)
+        std::snprintf(text, sizeof text, "%3.0fK", v / 1024.0);
+    else
+        std::snprintf(text, sizeof text, "%4.0f", v);
+    return text;
+}
+
+void failFormat()
+{
+    formatting::progressClose();
+    showFormatError();
+}
+
+}  // namespace
+
+namespace formatting {
+
+void finishFormat(DriveEntry& entry)
+{
+    progressClose();
+    // Derived data of the image (a DiskCopy checksum) follows whatever was
+    // written, even after a failure or a cancel.
+    const int32_t outcome = lastError;
+    lastError = errNone;
+    if (entry.sync) entry.sync(entry);
+    setError(outcome);
+    showFormatError();
+}
+
+}  // namespace formatting
+
+namespace {
+
+}  // namespace
+
+void formatPartitionedMedium(DriveEntry& entry)
+{
+    using namespace formatting;
+    progressSetTotal(5);
+    if (!entry.querySectorSize) return;
+
+    uint64_t capacity = 0;
+    const uint32_t b = entry.querySectorSize(entry, &capacity);
+    // A failed size query may leave an error of its own; the box is the
+    // same.
+    lastError = errNone;
+    PartitionedLayout l{};
+    if (!computePartitionedLayout(b, capacity, l)) {
+        setError(errFormat);
+        failFormat();
+        return;
+    }
+    const uint32_t date = macNow();
+    entry.sectorRatio = static_cast<uint16_t>(l.ratio);
+    const std::string name = volumeNameText();
+    const std::string label = labelText(entry);
+
+    const double bytes = static_cast<double>(l.allocBlocks - 32) * l.blockUnits * 512.0;
+    const std::string sizeQuestion = "Size of volume \"" + name + "\" will be " + sizeText(bytes) + " bytes.";
+    const std::string sizeCaption = "Ready To Format Disk In Drive " + label;
+    if (messageBox(sizeQuestion.c_str(), sizeCaption.c_str(), uiOkCancel, uiIconWarning) != uiAnswerOk) return;
+    const std::string lastWarning =
+        "Formatting will erase all data on disk in drive " + label + "\n\nARE YOU SURE YOU WANT TO CONTINUE?";
+    if (messageBox(lastWarning.c_str(), "LAST WARNING!", uiYesNo, uiIconWarning) != uiAnswerYes) return;
+
+    const std::string status = "Creating \"" + name + "\" on " + label;
+    progressOpen(status.c_str());
+    progressAdvance();
+
+    [&] {
+        const uint32_t r = l.ratio;
+        const uint32_t V = l.volumeStart;
+        const uint32_t f = l.blockUnits;
+        const uint32_t g = l.bitmapUnits;
+        uint8_t sector[4096];
+        uint8_t unit[512];
+
+        // The driver descriptor map and the two map entries, whole device
+        // sectors each.
+        buildDriverMap(l, sector);
+        if (!writeUnits(entry, sector, r, 0)) return;
+        buildMapEntry(l, false, sector);
+        if (!writeUnits(entry, sector, r, r)) return;
+        buildMapEntry(l, true, sector);
+        if (!writeUnits(entry, sector, r, 2 * r)) return;
+        // The rest of the map partition, then the two boot blocks.
+        for (uint32_t k = 3; k <= 5; ++k)
+            if (!writeZeroUnits(entry, r, k * r)) return;
+        if (!writeZeroUnits(entry, 1, V) || !writeZeroUnits(entry, 1, V + 1)) return;
+        progressAdvance();
+
+        // Master directory block and its alternate, then the bitmap.
+        buildPartitionedMdb(l, date, unit);
+        if (!writeUnits(entry, unit, 1, V + 2) || !writeUnits(entry, unit, 1, l.sectors * r - 2)) return;
+        std::memset(unit, 0, sizeof unit);
+        std::memset(unit, 0xFF, 4);
+        if (!writeUnits(entry, unit, 1, V + 3) || !writeZeroUnits(entry, g - 1, V + 4)) return;
+        progressAdvance();
+
+        // The extents B-tree: its header node, every other node empty.
+        const uint32_t extentsStart = V + 3 + g;
+        buildBTreeHeader(false, 16 * f, unit);
+        if (!writeUnits(entry, unit, 1, extentsStart) || !writeZeroUnits(entry, 16 * f - 1, extentsStart + 1))
+            return;
+        progressAdvance();
+
+        // The catalog B-tree: header node, the one leaf, the rest empty.
+        const uint32_t catalogStart = extentsStart + 16 * f;
+        buildBTreeHeader(true, 16 * f, unit);
+        if (!writeUnits(entry, unit, 1, catalogStart)) return;
+        buildRootLeaf(date, unit);
+        if (!writeUnits(entry, unit, 1, catalogStart + 1) || !writeZeroUnits(entry, 16 * f - 2, catalogStart + 2))
+            return;
+    }();
+
+    finishFormat(entry);
+}
+
+}  // namespace verrin
