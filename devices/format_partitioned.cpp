@@ -7,7 +7,7 @@
 // Everything is written from scratch through the drive's `write` operation;
 // nothing is read except by the drive's own read-modify-write of device
 // sectors larger than 512 bytes. Calls the drive table, the UI seam, the
-// error word and the engine's big-endian accessors.
+// error word, the size formatter and the engine's big-endian accessors.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +16,7 @@
 #include "devices/format.h"
 #include "devices/format_internal.h"
 #include "hfs/hfs.h"
+#include "shell/format.h"
 #include "shell/ui.h"
 
 namespace verrin {
@@ -291,25 +292,6 @@ void buildRootLeaf(uint32_t date, uint8_t* n)
 
 namespace {
 
-// The compact size text of the first confirmation ("100M", "1.4M", ...).
-std::string sizeText(double v)
-{
-    char text[32];
-    if (v > 10885165114982.4)
-        std::snprintf(text, sizeof text, "%3.0fG", v / 1073741824.0);
-    else if (v > 1047527424.0)
-        std::snprintf(text, sizeof text, "%1.1fG", v / 1073741824.0);
-    else if (v > 10380902.4)
-        std::snprintf(text, sizeof text, "%3.0fM", v / 1048576.0);
-    else if (v > 1022976.0)
-        std::snprintf(text, sizeof text, "%1.1fM", v / 1048576.0);
-    else if (v > 9999.0)
-        std::snprintf(text, sizeof text, "%3.0fK", v / 1024.0);
-    else
-        std::snprintf(text, sizeof text, "%4.0f", v);
-    return text;
-}
-
 void failFormat()
 {
     formatting::progressClose();
@@ -361,7 +343,7 @@ void formatPartitionedMedium(DriveEntry& entry)
     const std::string label = labelText(entry);
 
     const double bytes = static_cast<double>(l.allocBlocks - 32) * l.blockUnits * 512.0;
-    const std::string sizeQuestion = "Size of volume \"" + name + "\" will be " + sizeText(bytes) + " bytes.";
+    const std::string sizeQuestion = "Size of volume \"" + name + "\" will be " + formatSize(bytes) + " bytes.";
     const std::string sizeCaption = "Ready To Format Disk In Drive " + label;
     if (messageBox(sizeQuestion.c_str(), sizeCaption.c_str(), uiOkCancel, uiIconWarning) != uiAnswerOk) return;
     const std::string lastWarning =
