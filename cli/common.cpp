@@ -33,7 +33,8 @@ bool openDrive(const std::string& path, bool writable)
     closeImageDrives();
     const int drive = openImageDrive(path.c_str(), writable);
     if (drive < 0) {
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), errorText(lastError));
+        const char* problem = imageOpenProblem();
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), *problem ? problem : errorText(lastError));
         lastError = errNone;
         return false;
     }

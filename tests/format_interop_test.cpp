@@ -1,6 +1,7 @@
 // Images made by `verrin-cli format`, from a 1.44 MB diskette to a 2 GB
-// sparse disk, are accepted by hfsutils (mounted, written with hcopy, listed)
-// and by the engine; the command's arguments and failures.
+// sparse disk, pass the consistency check, are accepted by hfsutils
+// (mounted, written with hcopy, listed) and by the engine; the command's
+// arguments and failures.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -60,6 +61,8 @@ TEST(FormatInterop, EverySizeMountsInHfsutilsAndTheEngine)
         const CommandResult f = runCli(args);
         ASSERT_EQ(f.exitCode, 0) << f.err;
         ASSERT_EQ(std::filesystem::file_size(image), c.bytes);
+        const CommandResult fresh = runCli({"check", image});
+        EXPECT_EQ(fresh.exitCode, 0) << fresh.out << fresh.err;
         // Sparse: only the structures were written.
         if (c.bytes >= (1ull << 30)) {
             const CommandResult du = runCommand({"du", "-k", image});
@@ -67,6 +70,8 @@ TEST(FormatInterop, EverySizeMountsInHfsutilsAndTheEngine)
             EXPECT_LT(std::stoull(du.out), 8192u) << du.out;
         }
         const std::string listing = hfsutilsRoundTrip(dir, image, c.size != nullptr);
+        const CommandResult written = runCli({"check", image});
+        EXPECT_EQ(written.exitCode, 0) << written.out << written.err;
         EXPECT_NE(listing.find("Payload"), std::string::npos) << listing;
         if (!c.size) {
             EXPECT_NE(listing.find("Desktop"), std::string::npos) << listing;
