@@ -46,6 +46,12 @@ bool computePartitionedLayout(uint32_t sectorSize, uint64_t sectors, Partitioned
 // stamped on the volume and its root folder.
 void buildPartitionedMdb(const PartitionedLayout& l, uint32_t date, uint8_t* sector512);
 void buildBTreeHeader(bool catalog, uint32_t nodes, uint8_t* node512);
+// A tree of more nodes than the header's map record covers (2048) carries
+// map nodes for the rest, 3936 nodes each, placed right after the nodes in
+// use (from node 1 in the extents tree, node 2 in the catalog) and chained
+// from the header. Their number, and map node `index` of the chain.
+uint32_t mapNodeCount(uint32_t nodes);
+void buildMapNode(bool catalog, uint32_t nodes, uint32_t index, uint8_t* node512);
 void buildRootLeaf(uint32_t date, uint8_t* node512);
 
 // The `format` operation of every formattable drive except diskettes.

@@ -234,9 +234,26 @@ void buildPartitionedMdb(const PartitionedLayout& l, uint32_t date, uint8_t* s)
     putExtent(s + 150, 16, 16);
 }
 
+namespace {
+constexpr uint32_t headerMapNodes = 256 * 8;  // the header node's map record
+constexpr uint32_t mapNodeNodes = 492 * 8;    // one map node's record
+
+uint32_t firstMapNode(bool catalog) { return catalog ? 2 : 1; }
+
+void setNodeBit(uint8_t* map, uint32_t node) { map[node / 8] |= static_cast<uint8_t>(0x80 >> (node % 8)); }
+}  // namespace
+
+uint32_t mapNodeCount(uint32_t nodes)
+{
+    return nodes > headerMapNodes ? (nodes - headerMapNodes + mapNodeNodes - 1) / mapNodeNodes : 0;
+}
+
 void buildBTreeHeader(bool catalog, uint32_t nodes, uint8_t* n)
 {
+    const uint32_t maps = mapNodeCount(nodes);
+    const uint32_t used = (catalog ? 2 : 1) + maps;
     std::memset(n, 0, 512);
+    if (maps) write32(n + 0, firstMapNode(catalog));  // ndFLink: the map chain
     n[8] = 1;  // header node
     write16(n + 10, 3);
     write16(n + 14, catalog ? 1 : 0);     // bthDepth
@@ -247,12 +264,26 @@ void buildBTreeHeader(bool catalog, uint32_t nodes, uint8_t* n)
     write16(n + 32, 512);                 // bthNodeSize
     write16(n + 34, catalog ? 37 : 7);    // bthKeyLen
     write32(n + 36, nodes);               // bthNNodes
-    write32(n + 40, nodes - (catalog ? 2 : 1));
-    n[248] = catalog ? 0xC0 : 0x80;
+    write32(n + 40, nodes - used);        // bthFree
+    // Node 0, the catalog's leaf (node 1) and the map nodes are in use; all
+    // of them lie within the header's own map record.
+    for (uint32_t k = 0; k < used; ++k) setNodeBit(n + 248, k);
     write16(n + 510, 14);
     write16(n + 508, 120);
     write16(n + 506, 248);
     write16(n + 504, 504);
+}
+
+void buildMapNode(bool catalog, uint32_t nodes, uint32_t index, uint8_t* n)
+{
+    std::memset(n, 0, 512);
+    const uint32_t maps = mapNodeCount(nodes);
+    if (index + 1 < maps) write32(n + 0, firstMapNode(catalog) + index + 1);
+    n[8] = 2;  // map node, height 0
+    write16(n + 10, 1);
+    // The nodes it covers all lie beyond the ones in use: all bits clear.
+    write16(n + 510, 14);
+    write16(n + 508, 506);
 }
 
 void buildRootLeaf(uint32_t date, uint8_t* n)
@@ -315,10 +346,6 @@ void finishFormat(DriveEntry& entry)
 }
 
 }  // namespace formatting
-
-namespace {
-
-}  // namespace
 
 void formatPartitionedMedium(DriveEntry& entry)
 {
@@ -384,20 +411,32 @@ void formatPartitionedMedium(DriveEntry& entry)
         if (!writeUnits(entry, unit, 1, V + 3) || !writeZeroUnits(entry, g - 1, V + 4)) return;
         progressAdvance();
 
-        // The extents B-tree: its header node, every other node empty.
+        // The extents B-tree: its header node (and map nodes on media above
+        // 4 GB), every other node empty.
+        const uint32_t nodes = 16 * f;
+        const uint32_t maps = mapNodeCount(nodes);
         const uint32_t extentsStart = V + 3 + g;
-        buildBTreeHeader(false, 16 * f, unit);
-        if (!writeUnits(entry, unit, 1, extentsStart) || !writeZeroUnits(entry, 16 * f - 1, extentsStart + 1))
-            return;
+        buildBTreeHeader(false, nodes, unit);
+        if (!writeUnits(entry, unit, 1, extentsStart)) return;
+        for (uint32_t k = 0; k < maps; ++k) {
+            buildMapNode(false, nodes, k, unit);
+            if (!writeUnits(entry, unit, 1, extentsStart + 1 + k)) return;
+        }
+        if (!writeZeroUnits(entry, nodes - 1 - maps, extentsStart + 1 + maps)) return;
         progressAdvance();
 
-        // The catalog B-tree: header node, the one leaf, the rest empty.
-        const uint32_t catalogStart = extentsStart + 16 * f;
-        buildBTreeHeader(true, 16 * f, unit);
+        // The catalog B-tree: header node, the one leaf, map nodes if
+        // needed, the rest empty.
+        const uint32_t catalogStart = extentsStart + nodes;
+        buildBTreeHeader(true, nodes, unit);
         if (!writeUnits(entry, unit, 1, catalogStart)) return;
         buildRootLeaf(date, unit);
-        if (!writeUnits(entry, unit, 1, catalogStart + 1) || !writeZeroUnits(entry, 16 * f - 2, catalogStart + 2))
-            return;
+        if (!writeUnits(entry, unit, 1, catalogStart + 1)) return;
+        for (uint32_t k = 0; k < maps; ++k) {
+            buildMapNode(true, nodes, k, unit);
+            if (!writeUnits(entry, unit, 1, catalogStart + 2 + k)) return;
+        }
+        if (!writeZeroUnits(entry, nodes - 2 - maps, catalogStart + 2 + maps)) return;
     }();
 
     finishFormat(entry);

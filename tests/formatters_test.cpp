@@ -267,6 +267,46 @@ TEST(FormatPartitioned, HundredMegabyteMediumGetsTheExactLayout)
     closeAll();
 }
 
+TEST(FormatPartitioned, TreesBeyondTheHeaderMapGetChainedMapNodes)
+{
+    uint8_t n[512];
+    // Up to 2048 nodes the header's map record covers the tree.
+    EXPECT_EQ(mapNodeCount(2048), 0u);
+    buildBTreeHeader(true, 2048, n);
+    EXPECT_EQ(read32(n), 0u);
+    EXPECT_EQ(n[248], 0xC0);
+    // A 5 GB medium: f = 161, 2576 nodes per tree, one map node.
+    PartitionedLayout l{};
+    ASSERT_TRUE(computePartitionedLayout(512, 5ull << 21, l));
+    const uint32_t nodes = 16 * l.blockUnits;
+    ASSERT_EQ(mapNodeCount(nodes), 1u);
+    buildBTreeHeader(false, nodes, n);
+    EXPECT_EQ(read32(n), 1u);  // ndFLink: the map node
+    EXPECT_EQ(n[248], 0xC0);   // header and map node in use
+    EXPECT_EQ(read32(n + 40), nodes - 2);
+    buildBTreeHeader(true, nodes, n);
+    EXPECT_EQ(read32(n), 2u);  // after the leaf
+    EXPECT_EQ(n[248], 0xE0);
+    EXPECT_EQ(read32(n + 40), nodes - 3);
+    buildMapNode(true, nodes, 0, n);
+    EXPECT_EQ(read32(n), 0u);
+    EXPECT_EQ(n[8], 2);
+    EXPECT_EQ(n[9], 0);
+    EXPECT_EQ(read16(n + 10), 1);
+    EXPECT_EQ(read16(n + 510), 14);
+    EXPECT_EQ(read16(n + 508), 506);
+    EXPECT_TRUE(allBytes(n + 14, 492, 0));
+    // Longer chains link each map node to the next.
+    const uint32_t big = 2048 + 3936 * 2 + 1;
+    ASSERT_EQ(mapNodeCount(big), 3u);
+    buildMapNode(false, big, 0, n);
+    EXPECT_EQ(read32(n), 2u);
+    buildMapNode(false, big, 1, n);
+    EXPECT_EQ(read32(n), 3u);
+    buildMapNode(false, big, 2, n);
+    EXPECT_EQ(read32(n), 0u);
+}
+
 TEST(FormatPartitioned, RootRecordDataFollowsTheNameLength)
 {
     const uint32_t date = 0x12345678;
