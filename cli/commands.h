@@ -24,6 +24,7 @@ int cmdCat(int argc, char** argv);
 int cmdInfo(int argc, char** argv);
 int cmdCheck(int argc, char** argv);
 int cmdFormat(int argc, char** argv);
+int cmdConvert(int argc, char** argv);
 
 // IMAGE or IMAGE#N (N counts volumes from 1; the default is 1).
 bool splitImageSpec(const std::string& spec, std::string& path, int& volumeNumber);

@@ -20,6 +20,7 @@ constexpr Command commands[] = {
     {"info", verrin::cli::cmdInfo, "show a volume's name, sizes, counts and free space"},
     {"check", verrin::cli::cmdCheck, "check a volume's consistency and list every problem found"},
     {"format", verrin::cli::cmdFormat, "make a new HFS volume on an image (partitioned or 1.44 MB diskette)"},
+    {"convert", verrin::cli::cmdConvert, "convert between DiskCopy 4.2 and raw diskette images"},
 };
 
 void usage(std::FILE* out)

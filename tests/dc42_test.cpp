@@ -193,9 +193,10 @@ TEST(DiskCopy, RawAndDiskCopyConvertWithoutChangingTheVolume)
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string dc = dir.file("disk.image");
     const std::string back = dir.file("back.img");
-    lastError = errNone;
-    ASSERT_TRUE(rawToDiskCopy(raw.c_str(), dc.c_str()));
-    ASSERT_TRUE(diskCopyToRaw(dc.c_str(), back.c_str()));
+    r = runCli({"convert", raw, dc});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = runCli({"convert", dc, back});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
     std::string a, b, c;
     ASSERT_TRUE(readFile(raw, a));
     ASSERT_TRUE(readFile(back, b));
@@ -220,9 +221,12 @@ TEST(DiskCopy, RawAndDiskCopyConvertWithoutChangingTheVolume)
     }
     // Sizes that are no diskette's are not wrapped.
     ASSERT_TRUE(makeBlankFile(raw, 1 << 20));
+    lastError = errNone;
     EXPECT_FALSE(rawToDiskCopy(raw.c_str(), dc.c_str()));
     EXPECT_EQ(lastError, errNotSupported);
     lastError = errNone;
+    r = runCli({"convert", raw, dc});
+    EXPECT_EQ(r.exitCode, 1);
 }
 
 TEST(DiskCopy, DamagedHeadersAreRefusedNotTakenAsRawImages)
