@@ -46,8 +46,9 @@ const char* const formatHelp =
     "\n"
     "With --diskette the image becomes a 1.44 MB HFS diskette (2880 sectors, no\n"
     "partition map), the fixed diskette layout with the invisible Desktop file.\n"
-    "IMAGE is created or resized to 1,474,560 bytes; an existing DiskCopy 4.2\n"
-    "image of a 1.44 MB disk is formatted in place and its checksum updated.\n"
+    "IMAGE is created or resized to 1,474,560 bytes. An existing DiskCopy 4.2\n"
+    "image is formatted in place (it must hold a 1.44 MB disk for --diskette)\n"
+    "and its checksum brought up to date; it is never resized.\n"
     "  --dc42              write IMAGE as a new DiskCopy 4.2 image (84-byte header,\n"
     "                      no tags) holding the diskette; implies --diskette.\n"
     "\n"
@@ -173,29 +174,50 @@ int cmdFormat(int argc, char** argv)
     }
     setNewVolumeName(chars.data(), static_cast<uint32_t>(chars.size()));
 
-    // Prepare the file.
+    // Prepare the file. What is there now decides how: a DiskCopy image is
+    // never resized (that would break its header), and a file whose
+    // DiskCopy header does not fit it is left alone.
     lastError = errNone;
     clearDrives();
     closeImageDrives();
-    if (dc42) {
-        if (!createDiskCopyImage(image.c_str(), newVolumeName, disketteSectors * 512)) return failWithError(image.c_str());
-    } else if (diskette) {
-        // An existing DiskCopy image of a 1.44 MB disk is formatted in place.
+    bool existingDiskCopy = false;
+    uint64_t existingBytes = 0;
+    std::string problem;
+    if (std::filesystem::exists(image)) {
         const int probe = openImageDrive(image.c_str(), false);
-        const bool inPlace = probe >= 0 && driveTable[probe].kind == DriveKind::diskCopyImage &&
-                             imageDriveBytes(probe) == disketteBytes;
+        problem = imageOpenProblem();
+        existingDiskCopy = probe >= 0 && driveTable[probe].kind == DriveKind::diskCopyImage;
+        if (probe >= 0) existingBytes = imageDriveBytes(probe);
         closeImageDrives();
         clearDrives();
         lastError = errNone;
-        if (!inPlace && !sizeImageFile(image, disketteBytes)) return 1;
+    }
+    if (!problem.empty() && !dc42) {
+        std::fprintf(stderr, "%s: %s\n", image.c_str(), problem.c_str());
+        return 1;
+    }
+    if (dc42) {
+        if (!createDiskCopyImage(image.c_str(), newVolumeName, disketteSectors * 512)) return failWithError(image.c_str());
+    } else if (existingDiskCopy) {
+        // Formatted in place, at the size its header gives.
+        if (!sizeText.empty()) {
+            std::fprintf(stderr, "%s: a DiskCopy 4.2 image keeps its size; --size is for raw images\n", image.c_str());
+            return 1;
+        }
+        if (diskette && existingBytes != disketteBytes) {
+            std::fprintf(stderr, "%s: not a 1.44 MB diskette image\n", image.c_str());
+            return 1;
+        }
+    } else if (diskette) {
+        if (!sizeImageFile(image, disketteBytes)) return 1;
     } else if (!sizeText.empty()) {
         if (!sizeImageFile(image, bytes)) return 1;
     }
 
     const int drive = openImageDrive(image.c_str(), true, sectorSize);
     if (drive < 0) {
-        const char* problem = imageOpenProblem();
-        std::fprintf(stderr, "%s: %s\n", image.c_str(), *problem ? problem : errorText(lastError));
+        const char* why = imageOpenProblem();
+        std::fprintf(stderr, "%s: %s\n", image.c_str(), *why ? why : errorText(lastError));
         lastError = errNone;
         return 1;
     }

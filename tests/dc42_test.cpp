@@ -254,6 +254,11 @@ TEST(DiskCopy, DamagedHeadersAreRefusedNotTakenAsRawImages)
         const CommandResult r = runCli({"ls", path});
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_NE(r.err.find("do not match"), std::string::npos) << r.err;
+        // The format command leaves such a file alone.
+        const uint64_t before = std::filesystem::file_size(path);
+        EXPECT_EQ(runCli({"format", path, "--name", "X", "--diskette"}).exitCode, 1);
+        EXPECT_EQ(runCli({"format", path, "--name", "X", "--size", "2M"}).exitCode, 1);
+        EXPECT_EQ(std::filesystem::file_size(path), before);
     }
     closeAll();
 
