@@ -138,17 +138,18 @@ void checkAlternateMdb(Problems& p)
     }
     const uint32_t at = volume.sizeSectors - 2;
     CacheBuffer* alt = getVolumeSector(at, 1);
-    if (!alt) {
-        p.add("The alternate master directory block (volume sector %u) cannot be read: %s.", at, takeError());
-        return;
-    }
-    if (read16(alt->data) != sigHfs) {
+    const char* readError = alt ? nullptr : takeError();
+    if (!alt || read16(alt->data) != sigHfs) {
         const uint32_t other = mediumAlternateSector();
         CacheBuffer* b = other ? getVolumeSector(other, 1) : nullptr;
         lastError = errNone;
         if (!b || read16(b->data) != sigHfs) {
-            p.add("The alternate master directory block (volume sector %u) is missing: it has no HFS signature.",
-                  at);
+            if (readError)
+                p.add("The alternate master directory block (volume sector %u) cannot be read: %s.", at, readError);
+            else
+                p.add("The alternate master directory block (volume sector %u) is missing: it has no HFS "
+                      "signature.",
+                      at);
             return;
         }
         alt = b;
@@ -454,11 +455,15 @@ void walkTree(TreeWalk& w)
 // ---------------------------------------------------------------------------
 // Catalog contents.
 
+// filFlags: the file has a thread record.
+constexpr uint8_t fileThreadFlag = 0x02;
+
 struct CatalogEntry {
     uint8_t kind;  // cdrFolder, cdrFile, cdrFolderThread, cdrFileThread
     uint32_t parent;  // the key's parent ID (for threads: the item's own ID)
     uint8_t name[32];
     uint32_t id;  // folders and files
+    uint8_t flags;  // files: filFlags
     uint16_t valence;
     uint32_t threadParent;  // threads: thdParID
     uint8_t threadName[32];
@@ -514,6 +519,7 @@ void collectCatalogRecord(Problems& p, std::vector<CatalogEntry>& out, const uin
     case cdrFile:
         if (tooShort(fil::recordSize)) return;
         e.id = read32(d + fil::flNum);
+        e.flags = d[2];
         e.logical[0] = read32(d + fil::lgLen);
         e.physical[0] = read32(d + fil::pyLen);
         e.logical[1] = read32(d + fil::rLgLen);
@@ -634,6 +640,8 @@ void checkCatalog(Problems& p, const std::vector<CatalogEntry>& entries)
             if (held != e.valence)
                 p.add("The %s has valence %u but holds %s.", describe(e).c_str(), e.valence, counted(held, "item"));
             if (threads.find(e.id) == threads.end()) p.add("The %s has no thread record.", describe(e).c_str());
+        } else if ((e.flags & fileThreadFlag) && threads.find(e.id) == threads.end()) {
+            p.add("The %s is flagged as having a thread record, but has none.", describe(e).c_str());
         }
     }
 

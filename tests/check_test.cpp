@@ -64,7 +64,10 @@ TEST(CheckVolume, HfsutilsVolumesOfEverySizeCheckClean)
 {
     VERRIN_REQUIRE_PEER("hformat");
     ScratchDir dir;
-    for (uint32_t kb : {800u, 1440u, 20000u, 120000u}) {
+    // 200003K: the volume length estimated from the MDB ends two sectors
+    // beyond the medium, whose own second-to-last sector holds the
+    // alternate MDB.
+    for (uint32_t kb : {800u, 1440u, 20000u, 200003u}) {
         SCOPED_TRACE(kb);
         const std::string image = dir.file("busy.img");
         buildBusyVolume(dir, image, kb);
@@ -214,6 +217,17 @@ const Damage damages[] = {
          ASSERT_EQ(resolvePath(2, names, parent, item), 1);
          const RecordAt thread = catalogRecord(item.id, "");
          img[thread.data + 14 + 1] = 'K';  // "Keep"
+     }},
+    {"a folder thread turned into a file thread", "belongs to the folder 'Docs'",
+     [](std::string& img) {
+         const RecordAt docs = catalogRecord(2, "Docs");
+         const RecordAt thread = catalogRecord(get32(img, docs.data + 6), "");
+         img[thread.data] = 4;
+     }},
+    {"a file flagged with a thread it does not have", "flagged as having a thread record",
+     [](std::string& img) {
+         const RecordAt a = catalogRecord(2, "file12");
+         img[a.data + 2] = static_cast<char>(img[a.data + 2] | 0x02);
      }},
     {"a wrong free block count", "drFreeBks",
      [](std::string& img) { set16(img, volumeByte(2) + 34, get16(img, volumeByte(2) + 34) - 1); }},
