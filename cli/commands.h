@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,48 @@ int cmdInfo(int argc, char** argv);
 int cmdCheck(int argc, char** argv);
 int cmdFormat(int argc, char** argv);
 int cmdConvert(int argc, char** argv);
+
+int cmdMkdir(int argc, char** argv);
+int cmdPut(int argc, char** argv);
+int cmdRm(int argc, char** argv);
+int cmdRename(int argc, char** argv);
+int cmdSettype(int argc, char** argv);
+
+// ---------------------------------------------------------------------------
+// The write side shared by the write commands and by translating copies.
+
+// What one copy of a PC file onto the volume needs besides its bytes.
+struct PutOptions {
+    bool resourceFork = false;  // the bytes become the resource fork
+    uint8_t type[4] = {'?', '?', '?', '?'};
+    uint8_t creator[4] = {'?', '?', '?', '?'};
+    std::string macName;  // UTF-8; empty: the PC file's own name
+};
+
+// A source of fork bytes: fills up to `max` bytes and returns how many,
+// 0 at the end, -1 on a read error.
+using ByteSource = std::function<long(uint8_t* buffer, size_t max)>;
+
+// Creates a file in the current folder and writes its forks from the two
+// sources (an empty std::function leaves that fork empty). False with
+// lastError set.
+bool createMacFile(const FileInfo& info, const ByteSource& data, const ByteSource& rsrc);
+// Copies one PC file into the current folder as `put` does. False with
+// lastError set (errPcOpen / errPcRead for the PC side).
+bool putPcFile(const std::string& pcPath, const PutOptions& options);
+// A Mac name (length-prefixed) from UTF-8 text; false when it has no Mac
+// Roman form or is not 1..31 characters.
+bool macNameFromText(const std::string& text, uint8_t name[32]);
+// Four Mac Roman characters from UTF-8 text (a type or creator code).
+bool fourCharCode(const std::string& text, uint8_t code[4]);
+// Opens IMAGE[#N] for writing and mounts it; false after printing.
+bool mountForWrite(const std::string& spec);
+// Makes the folder at PATH current; false after printing.
+bool enterFolderPath(const std::string& path);
+// Ends a write command: flushes when no error is pending; otherwise (or if
+// the flush fails) prints the system's message, reverts the volume to its
+// last flushed state and returns 1.
+int finishWrite(const char* context);
 
 // IMAGE or IMAGE#N (N counts volumes from 1; the default is 1).
 bool splitImageSpec(const std::string& spec, std::string& path, int& volumeNumber);

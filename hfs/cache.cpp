@@ -230,9 +230,27 @@ void copyControlToMdb(CacheBuffer& control, uint32_t sizeField, uint32_t extFiel
 
 }  // namespace
 
+namespace {
+
+constexpr int flushRounds = 5;
+
+int flushRound(const CacheBuffer* b)
+{
+    if (b == volume.mdb) return 4;
+    const uint32_t rel = b->sector - volume.startSector;
+    if (volume.sizeSectors >= 4 && rel == volume.sizeSectors - 2) return 3;
+    if (b == volume.extentsHeader || b == volume.catalogHeader) return 2;
+    if (rel >= volume.bitmapStart && rel < volume.allocStart) return 0;
+    return 1;
+}
+
+}  // namespace
+
 void flushVolume()
 {
-    if (!volume.mounted || !volume.mdb) return;
+    // A pending error means the command failed: its changes are reverted,
+    // never written.
+    if (!volume.mounted || !volume.mdb || lastError != errNone) return;
     bool anyDirty = (extentsControl.flags & bufDirty) || (catalogControl.flags & bufDirty);
     for (CacheBuffer* b = cacheHead; b && !anyDirty; b = b->next) anyDirty = (b->flags & bufDirty) != 0;
     if (!anyDirty) return;
@@ -240,10 +258,17 @@ void flushVolume()
     put32(macNow(), volume.mdb, mdb::lsMod);
     if (extentsControl.flags & bufDirty) copyControlToMdb(extentsControl, mdb::xtFlSize, mdb::xtExtRec);
     if (catalogControl.flags & bufDirty) copyControlToMdb(catalogControl, mdb::ctFlSize, mdb::ctExtRec);
-    for (CacheBuffer* b = cacheHead; b; b = b->next) {
-        if (!(b->flags & bufDirty)) continue;
-        if (writeSectors(b->data, 1, b->sector) != 1) return;
-        b->flags &= static_cast<uint8_t>(~bufDirty);
+    // Sectors go out in rounds so that a crash part-way leaves as little
+    // harm as the layout allows: bitmap sectors first (blocks are marked
+    // before anything refers to them), then B-tree nodes, then the two
+    // header nodes that point at them, the alternate MDB, and the MDB with
+    // the counts and tree-file sizes last.
+    for (int round = 0; round < flushRounds; ++round) {
+        for (CacheBuffer* b = cacheHead; b; b = b->next) {
+            if (!(b->flags & bufDirty) || flushRound(b) != round) continue;
+            if (writeSectors(b->data, 1, b->sector) != 1) return;
+            b->flags &= static_cast<uint8_t>(~bufDirty);
+        }
     }
     DriveEntry* e = currentEntry();
     if (e && e->sync) e->sync(*e);

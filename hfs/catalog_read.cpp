@@ -13,8 +13,6 @@ uint8_t currentFolderName[32];
 uint32_t parentFolderId = 0;
 uint32_t currentFolderId = 0;
 
-namespace {
-
 // A catalog search key: length byte, reserved, parent ID, name.
 void buildCatalogKey(uint8_t* key, uint32_t parentId, const uint8_t* name)
 {
@@ -25,6 +23,8 @@ void buildCatalogKey(uint8_t* key, uint32_t parentId, const uint8_t* name)
     key[6] = length;
     if (length) std::memcpy(key + 7, name + 1, length);
 }
+
+namespace {
 
 int compareParentOnly(const uint8_t* searchKey, const uint8_t* recordKey)
 {

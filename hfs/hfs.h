@@ -261,6 +261,71 @@ int resolvePath(uint32_t startFolder, const std::vector<std::vector<uint8_t>>& n
                 CatalogItem& item);
 
 // ---------------------------------------------------------------------------
+// Writing: allocation, fork writes and catalog changes. Every change stays
+// in the cache until flushVolume; after an error revertVolume brings the
+// cache back to what the volume holds.
+
+// True when the mounted volume may be changed; otherwise sets
+// errVolumeReadOnly (a read-only drive, a drive without write, or a volume
+// locked in its attributes).
+bool volumeWritable();
+
+// Searches the bitmap for a free run. start != 0: only the run beginning at
+// start (exact mode); start == 0: first fit, else the longest run. Returns
+// 0 when `length` blocks were found, 1 when fewer (length and start then
+// describe the run found), -1 when none.
+int findFreeRun(uint32_t& start, uint32_t& length);
+// Set / clear the bits of a run and keep drFreeBks equal to the clear bits.
+void markBlocks(uint32_t first, uint32_t count);
+void freeBlocks(uint32_t first, uint32_t count);
+// Adds up to `count` blocks as one contiguous run to a fork, growing its
+// last extent in place when it can; count receives the blocks added.
+void extendFork(const FileRef& ref, uint8_t forkType, uint32_t& count);
+// Inserts an extents-overflow record whose first descriptor is (start, count).
+void addOverflowRecord(const FileRef& ref, uint8_t forkType, uint32_t fabn, uint32_t start, uint32_t count);
+// Frees every block of a fork and removes its extents-overflow records.
+void releaseFork(const FileRef& ref, uint8_t forkType);
+
+// Writes up to count sectors of data at a file sector of a fork, within one
+// extent; returns the sectors written, 0 when the sector is not allocated.
+int32_t writeForkRun(const uint8_t* data, uint32_t fileSector, uint32_t count, uint8_t forkType,
+                     const FileRef& ref);
+// One appending write: `length` bytes of `data` at byte `position` of the
+// fork, which grows as needed. The position advances by the bytes written.
+struct WriteRequest {
+    uint8_t forkType;
+    FileRef ref;
+    uint32_t position;
+    const uint8_t* data;
+    uint32_t length;
+};
+uint32_t appendToFork(WriteRequest& request);
+
+// What createFile needs: the name, the 16 bytes of Finder information
+// (type, creator, flags, location, folder) and the two dates (a creation
+// date of 0 stamps both with the current time).
+struct FileInfo {
+    uint8_t name[32];
+    uint8_t finderInfo[16];
+    uint32_t createDate;
+    uint32_t modifyDate;
+};
+
+// Makes a folder (named by its ID) the current folder; false with lastError
+// set, or errBadNode when there is no such folder.
+bool enterFolder(uint32_t folderId);
+uint32_t nextCatalogID();
+void adjustFolderCount(int delta);
+// Creation, deletion, renaming and retyping, all in the current folder.
+void createFolder(const uint8_t* name);
+void createFile(const FileInfo& info);
+// Removes an empty folder; a folder that still holds items is left alone.
+void deleteFolder(const uint8_t* name);
+void deleteFile(const uint8_t* name);
+void renameItem(const uint8_t* name, const uint8_t* newName);
+void setTypeCreator(const uint8_t* name, const uint8_t* type, const uint8_t* creator);
+
+// ---------------------------------------------------------------------------
 
 extern CacheBuffer* cacheHead;  // most recently used first
 

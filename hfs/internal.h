@@ -122,6 +122,24 @@ inline uint32_t extentRecordBlocks(const uint8_t* rec)
     return static_cast<uint32_t>(read16(rec + 2)) + read16(rec + 6) + read16(rec + 10);
 }
 
+// B-tree changes (btree_write.cpp). A record to insert is its bytes with
+// their length; after a split the buffer receives the index record of the
+// new node, so it must hold at least maxIndexRecord bytes.
+constexpr uint32_t maxIndexRecord = 42;
+// Results: 0 done, 1 the node's first key changed, 2 split (insert) or
+// emptied (delete), 3 the tree collapsed to a new root (delete), -1 error.
+int btInsert(const BTree& t, uint32_t node, uint8_t* record, uint16_t& length);
+int btDelete(const BTree& t, uint32_t node, const uint8_t* key);
+uint32_t btAllocNode(const BTree& t);
+void btFreeNode(const BTree& t, uint32_t node);
+// Inserts a leaf record at the root, or removes the one with a key; both
+// keep the header record in step. Errors through lastError.
+void treeInsert(const BTree& t, const uint8_t* record, uint16_t length);
+void treeDelete(const BTree& t, const uint8_t* key);
+
+// Builds a catalog key (length byte, reserved, parent, name) into 38 bytes.
+void buildCatalogKey(uint8_t* key, uint32_t parentId, const uint8_t* name);
+
 // Fills a control record for a B-tree file from the MDB (ID 3 or 4).
 void buildControlRecord(CacheBuffer& control, FileRef& ref, uint32_t fileId);
 

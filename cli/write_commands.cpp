@@ -1,0 +1,367 @@
+// verrin-cli's write commands: mkdir, put, rm, rename, settype, and the
+// write-side helpers they share with translating copies (commands.h).
+// Every command changes the volume only in the cache and flushes once at
+// its end; a failure reverts the cache, so the image stays as it was.
+// Calls the engine through the helpers of commands.h.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "hfs/internal.h"
+#include "transfer/macroman.h"
+
+namespace verrin::cli {
+
+namespace {
+
+bool isFlag(const char* arg, const char* flag) { return std::strcmp(arg, flag) == 0; }
+
+// Writes a whole fork from a source in 32 KB appending writes.
+bool fillFork(FileRef& ref, uint8_t fork, const ByteSource& source)
+{
+    if (!source) return true;
+    std::vector<uint8_t> buffer(32768);
+    WriteRequest request{fork, ref, 0, buffer.data(), 0};
+    for (;;) {
+        const long got = source(buffer.data(), buffer.size());
+        if (got < 0) {
+            setError(errPcRead);
+            return false;
+        }
+        if (got == 0) return true;
+        request.length = static_cast<uint32_t>(got);
+        if (appendToFork(request) != request.length || lastError != errNone) return false;
+    }
+}
+
+// Splits PATH into the folder path before its last name and that name.
+bool splitLastName(const std::string& path, std::vector<std::vector<uint8_t>>& folder, std::vector<uint8_t>& name)
+{
+    if (!parseMacPath(path, folder) || folder.empty()) return false;
+    name = folder.back();
+    folder.pop_back();
+    return true;
+}
+
+// Resolves a folder path from the root and makes it current.
+bool enterFolderNames(const std::vector<std::vector<uint8_t>>& names, const std::string& shown)
+{
+    uint32_t parent = 0;
+    CatalogItem item;
+    const int r = resolvePath(2, names, parent, item);
+    if (r < 0) return failWithError(shown.c_str()), false;
+    if (r == 0) {
+        std::fprintf(stderr, "%s: not found\n", shown.c_str());
+        return false;
+    }
+    if (item.kind != cdrFolder) {
+        std::fprintf(stderr, "%s: not a folder\n", shown.c_str());
+        return false;
+    }
+    if (!enterFolder(item.id)) return failWithError(shown.c_str()), false;
+    return true;
+}
+
+std::vector<std::string> positionals(int argc, char** argv, int first, std::vector<std::string>& unknown)
+{
+    std::vector<std::string> out;
+    for (int i = first; i < argc; ++i) {
+        const char* a = argv[i];
+        if (a[0] == '-' && a[1] != '\0')
+            unknown.emplace_back(a);
+        else
+            out.emplace_back(a);
+    }
+    return out;
+}
+
+// Deletes the contents of folder `id` (innermost first), then nothing else.
+bool emptyFolder(uint32_t id, int depth)
+{
+    if (depth > 200) {
+        setError(errBadNode);
+        return false;
+    }
+    std::vector<CatalogItem> items;
+    if (!listFolder(id, items)) return false;
+    for (const CatalogItem& it : items) {
+        if (it.kind == cdrFolder && !emptyFolder(it.id, depth + 1)) return false;
+        if (!enterFolder(id)) return false;
+        if (it.kind == cdrFolder)
+            deleteFolder(it.name);
+        else
+            deleteFile(it.name);
+        if (lastError != errNone) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool macNameFromText(const std::string& text, uint8_t name[32])
+{
+    std::vector<uint8_t> chars;
+    if (!utf8ToMacRoman(text, chars) || chars.empty() || chars.size() > 31) return false;
+    std::memset(name, 0, 32);
+    name[0] = static_cast<uint8_t>(chars.size());
+    std::memcpy(name + 1, chars.data(), chars.size());
+    return true;
+}
+
+bool fourCharCode(const std::string& text, uint8_t code[4])
+{
+    std::vector<uint8_t> chars;
+    if (!utf8ToMacRoman(text, chars) || chars.size() != 4) return false;
+    std::memcpy(code, chars.data(), 4);
+    return true;
+}
+
+bool createMacFile(const FileInfo& info, const ByteSource& data, const ByteSource& rsrc)
+{
+    createFile(info);
+    if (lastError != errNone) return false;
+    FileRef ref = openFileRef(currentFolderId, info.name);
+    if (lastError != errNone) return false;
+    // The record's node stays pinned while the forks grow.
+    const bool wasPinned = (ref.buffer->flags & bufPinned) != 0;
+    pinBuffer(ref.buffer);
+    const bool ok = fillFork(ref, dataFork, data) && fillFork(ref, resourceFork, rsrc);
+    if (!wasPinned) unpinBuffer(ref.buffer);
+    return ok;
+}
+
+bool putPcFile(const std::string& pcPath, const PutOptions& options)
+{
+    FileInfo info{};
+    const std::string text =
+        options.macName.empty() ? std::filesystem::path(pcPath).filename().string() : options.macName;
+    if (!macNameFromText(text, info.name)) {
+        setError(errMacCreate);
+        return false;
+    }
+    std::memcpy(info.finderInfo, options.type, 4);
+    std::memcpy(info.finderInfo + 4, options.creator, 4);
+    std::FILE* f = std::fopen(pcPath.c_str(), "rb");
+    if (!f) {
+        setError(errPcOpen);
+        return false;
+    }
+    const ByteSource source = [f](uint8_t* buffer, size_t max) -> long {
+        const size_t got = std::fread(buffer, 1, max, f);
+        if (got == 0 && std::ferror(f)) return -1;
+        return static_cast<long>(got);
+    };
+    const bool ok = options.resourceFork ? createMacFile(info, {}, source) : createMacFile(info, source, {});
+    std::fclose(f);
+    return ok;
+}
+
+bool mountForWrite(const std::string& spec)
+{
+    if (!mountSpec(spec, true)) return false;
+    if (!volumeWritable()) {
+        failWithError(spec.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool enterFolderPath(const std::string& path)
+{
+    std::vector<std::vector<uint8_t>> names;
+    if (!parseMacPath(path, names)) {
+        std::fprintf(stderr, "%s: not a valid Mac name (Mac Roman, at most 31 characters each)\n", path.c_str());
+        return false;
+    }
+    return enterFolderNames(names, path);
+}
+
+int finishWrite(const char* context)
+{
+    if (lastError == errNone) flushVolume();
+    if (lastError == errNone) return 0;
+    const int32_t code = lastError;
+    lastError = errNone;
+    revertVolume();
+    const int32_t revertCode = lastError;
+    lastError = code;
+    failWithError(context);
+    if (revertCode != errNone) {
+        lastError = revertCode;
+        failWithError("revert");
+    }
+    return 1;
+}
+
+int cmdMkdir(int argc, char** argv)
+{
+    if (wantsHelp(argc, argv)) {
+        std::puts("usage: verrin-cli mkdir IMAGE[#N] PATH\n"
+                  "Creates the folder PATH (names joined by ':', from the root); the folder\n"
+                  "that holds it must exist.");
+        return 0;
+    }
+    std::vector<std::string> unknown;
+    const auto args = positionals(argc, argv, 1, unknown);
+    if (!unknown.empty()) return failUsage("mkdir", ("unknown option " + unknown[0]).c_str());
+    if (args.size() != 2) return failUsage("mkdir", "give an image and a folder path");
+    std::vector<std::vector<uint8_t>> folder;
+    std::vector<uint8_t> name;
+    if (!splitLastName(args[1], folder, name))
+        return failUsage("mkdir", "give a valid path (Mac Roman names of 1 to 31 characters)");
+    if (!mountForWrite(args[0])) return 1;
+    if (!enterFolderNames(folder, args[1])) return 1;
+    createFolder(name.data());
+    return finishWrite(args[1].c_str());
+}
+
+int cmdPut(int argc, char** argv)
+{
+    if (wantsHelp(argc, argv)) {
+        std::puts("usage: verrin-cli put [--rsrc] [--type T] [--creator C] IMAGE[#N] FOLDER PCFILE...\n"
+                  "Copies PC files into FOLDER (':' or empty for the root). Each file's bytes\n"
+                  "become the data fork, or the resource fork with --rsrc. T and C are\n"
+                  "four-character codes (default: four question marks). The Mac name is the\n"
+                  "PC file's name.\n"
+                  "Nothing is written unless every file is copied.");
+        return 0;
+    }
+    PutOptions options;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (isFlag(a, "--rsrc")) {
+            options.resourceFork = true;
+        } else if (isFlag(a, "--type") || isFlag(a, "--creator")) {
+            if (i + 1 >= argc) return failUsage("put", (std::string(a) + " needs a value").c_str());
+            uint8_t* code = isFlag(a, "--type") ? options.type : options.creator;
+            if (!fourCharCode(argv[++i], code))
+                return failUsage("put", (std::string(a) + " takes four Mac Roman characters").c_str());
+        } else if (a[0] == '-' && a[1] != '\0') {
+            return failUsage("put", (std::string("unknown option ") + a).c_str());
+        } else {
+            args.emplace_back(a);
+        }
+    }
+    if (args.size() < 3) return failUsage("put", "give an image, a folder and at least one PC file");
+    if (!mountForWrite(args[0])) return 1;
+    if (!enterFolderPath(args[1])) return 1;
+    const uint32_t folder = currentFolderId;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (!enterFolder(folder) || !putPcFile(args[i], options)) return finishWrite(args[i].c_str());
+    }
+    return finishWrite(args[1].c_str());
+}
+
+int cmdRm(int argc, char** argv)
+{
+    if (wantsHelp(argc, argv)) {
+        std::puts("usage: verrin-cli rm [-r] IMAGE[#N] PATH...\n"
+                  "Deletes files and empty folders. With -r a folder's contents go first,\n"
+                  "innermost first. Nothing is written unless every item is deleted.");
+        return 0;
+    }
+    bool recursive = false;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        if (isFlag(argv[i], "-r") || isFlag(argv[i], "-R"))
+            recursive = true;
+        else if (argv[i][0] == '-' && argv[i][1] != '\0')
+            return failUsage("rm", (std::string("unknown option ") + argv[i]).c_str());
+        else
+            args.emplace_back(argv[i]);
+    }
+    if (args.size() < 2) return failUsage("rm", "give an image and at least one path");
+    if (!mountForWrite(args[0])) return 1;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& path = args[i];
+        uint32_t parent = 0;
+        CatalogItem item;
+        std::vector<std::vector<uint8_t>> names;
+        if (!parseMacPath(path, names) || names.empty()) {
+            std::fprintf(stderr, "%s: not an item inside the volume\n", path.c_str());
+            revertVolume();
+            return 1;
+        }
+        if (!findItem(path, parent, item)) {
+            revertVolume();
+            return 1;
+        }
+        if (item.kind == cdrFolder) {
+            if (item.valence != 0 && !recursive) {
+                std::fprintf(stderr, "%s: folder not empty (use -r)\n", path.c_str());
+                revertVolume();
+                return 1;
+            }
+            if (recursive && !emptyFolder(item.id, 0)) return finishWrite(path.c_str());
+            if (enterFolder(parent)) deleteFolder(item.name);
+            // deleteFolder leaves a folder alone that still holds items.
+            CatalogItem left;
+            if (lastError == errNone && lookupCatalogItem(parent, item.name, left) == 1) {
+                std::fprintf(stderr, "%s: folder not empty\n", path.c_str());
+                revertVolume();
+                return 1;
+            }
+        } else {
+            if (enterFolder(parent)) deleteFile(item.name);
+        }
+        if (lastError != errNone) return finishWrite(path.c_str());
+    }
+    return finishWrite(args[0].c_str());
+}
+
+int cmdRename(int argc, char** argv)
+{
+    if (wantsHelp(argc, argv)) {
+        std::puts("usage: verrin-cli rename IMAGE[#N] PATH NEWNAME\n"
+                  "Renames a file or folder within its folder.");
+        return 0;
+    }
+    std::vector<std::string> unknown;
+    const auto args = positionals(argc, argv, 1, unknown);
+    if (!unknown.empty()) return failUsage("rename", ("unknown option " + unknown[0]).c_str());
+    if (args.size() != 3) return failUsage("rename", "give an image, a path and a new name");
+    uint8_t newName[32];
+    if (!macNameFromText(args[2], newName) || std::memchr(newName + 1, ':', newName[0]))
+        return failUsage("rename", "the new name must be 1 to 31 Mac Roman characters without ':'");
+    std::vector<std::vector<uint8_t>> names;
+    if (!parseMacPath(args[1], names) || names.empty())
+        return failUsage("rename", "give the path of an item inside the volume");
+    if (!mountForWrite(args[0])) return 1;
+    uint32_t parent = 0;
+    CatalogItem item;
+    if (!findItem(args[1], parent, item)) return 1;
+    if (enterFolder(parent)) renameItem(item.name, newName);
+    return finishWrite(args[1].c_str());
+}
+
+int cmdSettype(int argc, char** argv)
+{
+    if (wantsHelp(argc, argv)) {
+        std::puts("usage: verrin-cli settype IMAGE[#N] PATH TYPE CREATOR\n"
+                  "Sets a file's type and creator (four characters each).");
+        return 0;
+    }
+    std::vector<std::string> unknown;
+    const auto args = positionals(argc, argv, 1, unknown);
+    if (!unknown.empty()) return failUsage("settype", ("unknown option " + unknown[0]).c_str());
+    if (args.size() != 4) return failUsage("settype", "give an image, a path, a type and a creator");
+    uint8_t type[4], creator[4];
+    if (!fourCharCode(args[2], type) || !fourCharCode(args[3], creator))
+        return failUsage("settype", "type and creator take four Mac Roman characters each");
+    if (!mountForWrite(args[0])) return 1;
+    uint32_t parent = 0;
+    CatalogItem item;
+    if (!findItem(args[1], parent, item)) return 1;
+    if (item.kind != cdrFile) {
+        std::fprintf(stderr, "%s: not a file\n", args[1].c_str());
+        return 1;
+    }
+    if (enterFolder(parent)) setTypeCreator(item.name, type, creator);
+    return finishWrite(args[1].c_str());
+}
+
+}  // namespace verrin::cli
