@@ -96,4 +96,33 @@ std::string isoDate(uint32_t hfsDate);
 std::string jsonString(const std::string& s);
 bool wantsHelp(int argc, char** argv);
 
+// ---------------------------------------------------------------------------
+// Copies through the five translations (cli/transfer_commands.cpp).
+
+int cmdGet(int argc, char** argv);
+
+// How a name clash is answered instead of the collision dialogs.
+enum class CollisionPolicy { none, rename, overwrite, skip };
+
+struct TransferOptions {
+    int mode = 0;  // TranslationMode: 0 data, 1 text, 2 resource, 3 MacBinary, 4 BinHex
+    bool modeGiven = false;
+    CollisionPolicy policy = CollisionPolicy::none;
+    std::string iniPath;  // empty: KVOL.INI beside the executable
+};
+
+// Consumes argv[i] (and its value) when it is -m, --ini or a collision
+// flag; true then, with `problem` set for a bad value.
+bool parseTransferOption(int argc, char** argv, int& i, TransferOptions& options, std::string& problem);
+// Loads the settings, the translation table and the type map path,
+// installs the translations and answers collisions by the policy.
+void prepareTransfer(const TransferOptions& options);
+// Copies one PC file into the current Mac folder through the translation
+// of `options`; the PC file is named relative to the current directory or
+// by a path. Failures stay in lastError.
+void putTranslated(const std::string& pcPath, const TransferOptions& options);
+// Gives the translation the type and creator (Mac Roman bytes) that the
+// command line named, in place of the settings and the type map.
+void setTranslationCodes(int mode, const uint8_t type[4], const uint8_t creator[4]);
+
 }  // namespace verrin::cli

@@ -222,17 +222,33 @@ int cmdPut(int argc, char** argv)
 {
     if (wantsHelp(argc, argv)) {
         std::puts("usage: verrin-cli put [--rsrc] [--type T] [--creator C] IMAGE[#N] FOLDER PCFILE...\n"
+                  "       verrin-cli put -m data|text|rsrc|macbinary|binhex [--rename|--overwrite|--skip]\n"
+                  "                      [--ini FILE] [--type T] [--creator C] IMAGE[#N] FOLDER PCFILE...\n"
                   "Copies PC files into FOLDER (':' or empty for the root). Each file's bytes\n"
                   "become the data fork, or the resource fork with --rsrc. T and C are\n"
                   "four-character codes (default: four question marks). The Mac name is the\n"
                   "PC file's name.\n"
+                  "With -m, --ini or a collision flag the file goes through a translation\n"
+                  "(default: data): text drops LF and Ctrl-Z; macbinary and binhex unpack both\n"
+                  "forks under the name they carry. Type and creator then come from KVOL.INI\n"
+                  "and, for data, KVOL.FTM (beside the program, or FILE and the map beside it),\n"
+                  "unless --type/--creator give them. A Mac name that exists is an error\n"
+                  "unless --rename, --overwrite or --skip says otherwise.\n"
                   "Nothing is written unless every file is copied.");
         return 0;
     }
     PutOptions options;
+    TransferOptions translated;
+    bool codesGiven = false;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
+        std::string problem;
+        if (parseTransferOption(argc, argv, i, translated, problem)) {
+            if (!problem.empty()) return failUsage("put", problem.c_str());
+            continue;
+        }
+        if (isFlag(a, "--type") || isFlag(a, "--creator")) codesGiven = true;
         if (isFlag(a, "--rsrc")) {
             options.resourceFork = true;
         } else if (isFlag(a, "--type") || isFlag(a, "--creator")) {
@@ -247,11 +263,27 @@ int cmdPut(int argc, char** argv)
         }
     }
     if (args.size() < 3) return failUsage("put", "give an image, a folder and at least one PC file");
+    const bool translate =
+        translated.modeGiven || translated.policy != CollisionPolicy::none || !translated.iniPath.empty();
+    if (translate) {
+        if (options.resourceFork) {
+            if (translated.modeGiven && translated.mode != 2) return failUsage("put", "--rsrc contradicts -m");
+            translated.mode = 2;
+        }
+        prepareTransfer(translated);
+        if (codesGiven) setTranslationCodes(translated.mode, options.type, options.creator);
+    }
     if (!mountForWrite(args[0])) return 1;
     if (!enterFolderPath(args[1])) return 1;
     const uint32_t folder = currentFolderId;
     for (size_t i = 2; i < args.size(); ++i) {
-        if (!enterFolder(folder) || !putPcFile(args[i], options)) return finishWrite(args[i].c_str());
+        if (!enterFolder(folder)) return finishWrite(args[i].c_str());
+        if (translate) {
+            putTranslated(args[i], translated);
+            if (lastError != errNone) return finishWrite(args[i].c_str());
+        } else if (!putPcFile(args[i], options)) {
+            return finishWrite(args[i].c_str());
+        }
     }
     return finishWrite(args[1].c_str());
 }

@@ -8,6 +8,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,6 +61,8 @@ int32_t pcWrite(PcHandle file, const void* buffer, uint32_t count)
 bool pcClose(PcHandle file) { return file != noPcFile && CloseHandle(toHandle(file)) != 0; }
 
 bool pcDelete(const char* name) { return DeleteFileA(name) != 0; }
+
+bool pcRename(const char* from, const char* to) { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0; }
 
 bool pcFileTaken(const char* name)
 {
@@ -172,6 +175,8 @@ int32_t pcWrite(PcHandle file, const void* buffer, uint32_t count)
 bool pcClose(PcHandle file) { return file != noPcFile && ::close(toFd(file)) == 0; }
 
 bool pcDelete(const char* name) { return ::unlink(name) == 0; }
+
+bool pcRename(const char* from, const char* to) { return ::rename(from, to) == 0; }
 
 bool pcFileTaken(const char* name)
 {

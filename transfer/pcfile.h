@@ -26,6 +26,8 @@ int32_t pcWrite(PcHandle file, const void* buffer, uint32_t count);
 // Closes the file; false when the last data could not be written.
 bool pcClose(PcHandle file);
 bool pcDelete(const char* name);
+// Renames a file, replacing a file that has the new name.
+bool pcRename(const char* from, const char* to);
 
 // True when a regular file of that name exists and could be opened for
 // reading with no sharing: a directory, or a file another program holds

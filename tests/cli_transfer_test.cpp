@@ -1,0 +1,157 @@
+// verrin-cli get and put -m as a user sees them: each translation both
+// ways against hfsutils, the collision flags, settings from --ini with the
+// type map beside it, and failures that leave nothing behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/peers.h"
+
+using namespace verrin::testsupport;
+
+namespace {
+
+struct CliWorld {
+    ScratchDir dir;
+    std::string image;
+    std::string pcDir;
+    std::string ini;
+    CliWorld()
+    {
+        image = dir.file("v.img");
+        pcDir = dir.file("pc");
+        std::filesystem::create_directory(pcDir);
+        ini = dir.file("KVOL.INI");
+        writeFile(ini, "[Main Prefs]\nText File=<TEXTttxttxt>\nMacBinary=<    \?\?\?\?bin>\nBinHex (HQX)=<    \?\?\?\?hqx>\n"
+                       "Resource File=<rsrcRSEDrsr>\nData File=<BINA\?\?\?\?>\n");
+    }
+    void hfs(const std::vector<std::string>& argv)
+    {
+        const CommandResult r = runPeer(dir, argv);
+        ASSERT_EQ(r.exitCode, 0) << argv[0] << ": " << r.err;
+    }
+    CommandResult cli(std::vector<std::string> args)
+    {
+        args.insert(args.begin() + 1, {"--ini", ini});
+        return runCli(args);
+    }
+    std::string pc(const std::string& name) const { return pcDir + "/" + name; }
+    std::string read(const std::string& path) const
+    {
+        std::string s;
+        EXPECT_TRUE(readFile(path, s)) << path;
+        return s;
+    }
+};
+
+}  // namespace
+
+TEST(CliTransfer, GetAndPutThroughEveryTranslation)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    CliWorld w;
+    ASSERT_TRUE(makeHfsImage(w.dir, w.image, 1440, "Cli"));
+    ASSERT_TRUE(writeFile(w.dir.file("body"), "one\rtwo\r"));
+    w.hfs({"hcopy", "-r", w.dir.file("body"), ":Note"});
+    w.hfs({"hattrib", "-t", "TEXT", "-c", "ttxt", ":Note"});
+
+    CommandResult r = w.cli({"get", w.image, "Note", w.pcDir});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(w.read(w.pc("Note")), "one\rtwo\r");
+    r = w.cli({"get", "-m", "text", w.image, "Note", w.pcDir});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(w.read(w.pc("Note.txt")), "one\r\ntwo\r\n");
+    r = w.cli({"get", "-m", "macbinary", w.image, "Note", w.pcDir});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(w.read(w.pc("Note.bin")).size(), 256u);
+    r = w.cli({"get", "-m", "binhex", w.image, "Note", w.pcDir});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(w.read(w.pc("Note.hqx")).rfind("(This file must be converted with BinHex 4.0)\r:", 0), 0u);
+
+    // Back again under other names, each through its own reader.
+    w.hfs({"hmkdir", ":Back"});
+    std::filesystem::rename(w.pc("Note.txt"), w.pc("text.txt"));
+    r = w.cli({"put", "-m", "text", w.image, "Back", w.pc("text.txt")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = w.cli({"put", "-m", "macbinary", w.image, "Back", w.pc("Note.bin")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::filesystem::copy_file(w.pc("Note"), w.pc("fork"));
+    r = w.cli({"put", "-m", "rsrc", w.image, "Back", w.pc("fork")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string listing = runPeer(w.dir, {"hls", "-l", ":Back"}).out;
+    EXPECT_NE(listing.find("TEXT/ttxt"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("rsrc/RSED"), std::string::npos) << listing;
+
+    ASSERT_EQ(runPeer(w.dir, {"hcopy", "-r", ":Back:text.txt", w.dir.file("t")}).exitCode, 0);
+    EXPECT_EQ(w.read(w.dir.file("t")), "one\rtwo\r");
+    ASSERT_EQ(runPeer(w.dir, {"hcopy", "-r", ":Back:Note", w.dir.file("n")}).exitCode, 0);
+    EXPECT_EQ(w.read(w.dir.file("n")), "one\rtwo\r");  // the MacBinary copy keeps its Mac name
+
+    // BinHex back onto the volume: the name clashes with Note in the root.
+    r = w.cli({"put", "-m", "binhex", w.image, ":", w.pc("Note.hqx")});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_NE(r.err.find("exists"), std::string::npos) << r.err;
+    r = w.cli({"put", "-m", "binhex", "--rename", w.image, ":", w.pc("Note.hqx")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(runPeer(w.dir, {"hls"}).out.find("Note0"), std::string::npos);
+}
+
+TEST(CliTransfer, CollisionFlagsOnThePc)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    CliWorld w;
+    ASSERT_TRUE(makeHfsImage(w.dir, w.image, 1440, "Cli"));
+    ASSERT_TRUE(writeFile(w.dir.file("body"), "mac"));
+    w.hfs({"hcopy", "-r", w.dir.file("body"), ":a"});
+    ASSERT_TRUE(writeFile(w.pc("a"), "pc"));
+
+    CommandResult r = w.cli({"get", w.image, "a", w.pcDir});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("--rename"), std::string::npos) << r.err;
+    EXPECT_EQ(w.read(w.pc("a")), "pc");
+    r = w.cli({"get", "--skip", w.image, "a", w.pcDir});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(w.read(w.pc("a")), "pc");
+    r = w.cli({"get", "--rename", w.image, "a", w.pcDir});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(w.read(w.pc("a0")), "mac");
+    r = w.cli({"get", "--overwrite", w.image, "a", w.pcDir});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(w.read(w.pc("a")), "mac");
+    EXPECT_EQ(w.cli({"get", "--skip", "--overwrite", w.image, "a", w.pcDir}).exitCode, 2);
+    EXPECT_EQ(w.cli({"get", "-m", "zip", w.image, "a", w.pcDir}).exitCode, 2);
+}
+
+TEST(CliTransfer, TypeMapBesideTheIniFile)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    CliWorld w;
+    ASSERT_TRUE(makeHfsImage(w.dir, w.image, 1440, "Cli"));
+    ASSERT_TRUE(writeFile(w.dir.file("KVOL.FTM"), "[Mac Type Map]\nTEXT=doc\n[PC Type Map]\nwp=WPD0WPC2\n"));
+    ASSERT_TRUE(writeFile(w.dir.file("body"), "x"));
+    w.hfs({"hcopy", "-r", w.dir.file("body"), ":m"});
+    w.hfs({"hattrib", "-t", "TEXT", "-c", "ttxt", ":m"});
+    ASSERT_TRUE(writeFile(w.pc("p.wp"), "wp"));
+    ASSERT_EQ(w.cli({"get", w.image, "m", w.pcDir}).exitCode, 0);
+    EXPECT_TRUE(fileExists(w.pc("m.doc")));
+    ASSERT_EQ(w.cli({"put", "-m", "data", w.image, ":", w.pc("p.wp")}).exitCode, 0);
+    EXPECT_NE(runPeer(w.dir, {"hls", "-l"}).out.find("WPD0/WPC2"), std::string::npos);
+}
+
+TEST(CliTransfer, DamagedInputLeavesTheVolumeAlone)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    CliWorld w;
+    ASSERT_TRUE(makeHfsImage(w.dir, w.image, 1440, "Cli"));
+    ASSERT_TRUE(writeFile(w.dir.file("body"), std::string(5000, 'q')));
+    w.hfs({"hcopy", "-r", w.dir.file("body"), ":q"});
+    ASSERT_EQ(w.cli({"get", "-m", "macbinary", w.image, "q", w.pcDir}).exitCode, 0);
+    w.hfs({"hdel", ":q"});
+    const std::string before = runPeer(w.dir, {"hls", "-la"}).out;
+    const std::string bin = w.read(w.pc("q.bin"));
+    ASSERT_TRUE(writeFile(w.pc("cut.bin"), bin.substr(0, 1000)));
+    const CommandResult r = w.cli({"put", "-m", "macbinary", w.image, ":", w.pc("cut.bin")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(runPeer(w.dir, {"hls", "-la"}).out, before);
+}

@@ -1,0 +1,420 @@
+// The transfer streams and the target-name resolvers (see streams.h).
+//
+// Two stream slots, each with its own 32 KB buffer for the length of one
+// file copy. Mac forks are read 64 sectors at a time straight into the
+// buffer and written a full buffer at a time by appending to the fork; PC
+// files go through the PC file seam. The message pump runs at every refill
+// so that a Cancel in the progress window stops the copy at the next byte.
+// Calls the PC file seam, the volume engine (openFileRef, readFork,
+// createFile, appendToFork, deleteFile), the name mapping, the settings and
+// the user-interface seam.
+#include "transfer/streams.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "hfs/hfs.h"
+#include "shell/settings.h"
+#include "shell/ui.h"
+#include "transfer/names.h"
+#include "transfer/pcfile.h"
+
+namespace verrin {
+
+TransferStream transferStreams[transferStreamCount];
+void (*transferProgress)(uint32_t bytes) = nullptr;
+
+namespace {
+
+TransferStream* streamAt(int stream)
+{
+    if (stream < 0 || stream >= transferStreamCount) return nullptr;
+    TransferStream* s = &transferStreams[stream];
+    return s->mode == 0 ? nullptr : s;
+}
+
+void freeEntry(TransferStream& s)
+{
+    delete[] s.buffer;
+    s = TransferStream{};
+}
+
+bool isMac(const TransferStream& s) { return (s.mode & streamMac) != 0; }
+uint8_t forkOf(const TransferStream& s) { return (s.mode & streamResource) ? resourceFork : dataFork; }
+
+// Opens the Mac file named by the descriptor in its folder and pins the
+// buffer holding its catalog record.
+bool openMacFile(TransferStream& s, uint32_t folderId)
+{
+    uint8_t name[32];
+    std::memcpy(name, s.file.name, 32);
+    name[0] = std::min<uint8_t>(name[0], 31);
+    s.macFile = openFileRef(folderId, name);
+    if (lastError != errNone || !s.macFile.buffer) {
+        setError(errBadNode);
+        return false;
+    }
+    pinBuffer(s.macFile.buffer);
+    return true;
+}
+
+// Writes the waiting bytes of a stream open for writing.
+void writeOut(TransferStream& s)
+{
+    if (lastError != errNone || s.index == 0) return;
+    if (isMac(s)) {
+        WriteRequest request{};
+        request.forkType = forkOf(s);
+        request.ref = s.macFile;
+        request.position = s.position;
+        request.data = s.buffer;
+        request.length = s.index;
+        const uint32_t written = appendToFork(request);
+        if (lastError == errNone && written != s.index) setError(errMacWrite);
+        s.position += s.index;
+    } else {
+        const int32_t n = pcWrite(s.pcFile, s.buffer, s.index);
+        if (n < 0)
+            setError(errPcWrite);
+        else if (static_cast<uint32_t>(n) < s.index)
+            setError(errPcDiskFull);
+    }
+    s.index = 0;
+}
+
+// Refills a reading stream's buffer; false at the end of the data or on an
+// error (lastError tells which).
+bool refill(TransferStream& s)
+{
+    pumpMessages();
+    if (lastError != errNone) return false;
+    uint32_t amount = 0;
+    if (isMac(s)) {
+        const uint32_t firstSector = (s.position + 511) / 512;
+        const int32_t sectors = readFork(s.buffer, firstSector, transferBufferSize / 512, forkOf(s), s.macFile);
+        if (lastError != errNone) return false;
+        if (sectors <= 0) {
+            // The fork ends before its recorded length: a damaged record.
+            setError(errBadNode);
+            return false;
+        }
+        s.fill = static_cast<uint16_t>(static_cast<uint32_t>(sectors) * 512);
+        amount = std::min<uint32_t>(s.fill, s.limit - s.position);
+    } else {
+        const int32_t n = pcRead(s.pcFile, s.buffer, transferBufferSize);
+        if (n < 0) {
+            setError(errPcRead);
+            return false;
+        }
+        if (n == 0) return false;
+        s.fill = static_cast<uint16_t>(n);
+        amount = static_cast<uint32_t>(n);
+    }
+    if (transferProgress) transferProgress(amount);
+    s.index = 0;
+    pumpMessages();
+    return lastError == errNone;
+}
+
+// A name the user typed for a PC file: not empty and naming a file of the
+// current directory, not a path.
+bool acceptablePcName(const char* name)
+{
+    if (!*name) return false;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
+    for (const char* p = name; *p; ++p)
+        if (*p == '/' || *p == '\\' || *p == ':') return false;
+    return true;
+}
+
+}  // namespace
+
+int openTransfer(uint8_t mode, TransferFile& file)
+{
+    if (lastError != errNone) return -1;
+    int slot = -1;
+    for (int i = 0; i < transferStreamCount && slot < 0; ++i)
+        if (transferStreams[i].mode == 0) slot = i;
+    if (slot < 0) {
+        setError(errTooManyOpen);
+        return -1;
+    }
+    TransferStream& s = transferStreams[slot];
+    s = TransferStream{};
+    s.pcFile = noPcFile;
+    s.buffer = new (std::nothrow) uint8_t[transferBufferSize];
+    if (!s.buffer) {
+        setError(errNoMemory);
+        s = TransferStream{};
+        return -1;
+    }
+    s.mode = mode;
+    s.file = file;
+    s.file.name[255] = 0;
+    bool ok = true;
+    switch (mode) {
+    case modePcWrite: {
+        s.fill = static_cast<uint16_t>(transferBufferSize);
+        const char* name = reinterpret_cast<const char*>(s.file.name);
+        // Replacing a file: the old one stays until the new one is whole.
+        const char* createName = name;
+        if (pcFileTaken(name)) {
+            const std::string pending = std::string(name) + ".~partial";
+            std::memcpy(s.pendingName, pending.c_str(), std::min(pending.size() + 1, sizeof s.pendingName));
+            createName = s.pendingName;
+        }
+        s.pcFile = pcCreate(createName);
+        if (s.pcFile == noPcFile) {
+            setError(errPcCreate);
+            ok = false;
+        }
+        break;
+    }
+    case modePcRead:
+        s.pcFile = pcOpenRead(reinterpret_cast<const char*>(s.file.name));
+        if (s.pcFile == noPcFile) {
+            setError(errPcOpen);
+            ok = false;
+        }
+        break;
+    case modeMacDataWrite:
+    case modeMacRsrcWrite: {
+        s.fill = static_cast<uint16_t>(transferBufferSize);
+        s.file.folderId = currentFolderId;
+        file.folderId = currentFolderId;
+        FileInfo info{};
+        std::memcpy(info.name, s.file.name, 32);
+        info.name[0] = std::min<uint8_t>(info.name[0], 31);
+        std::memcpy(info.finderInfo, s.file.finderInfo, 16);
+        info.createDate = s.file.createDate;
+        info.modifyDate = s.file.modifyDate;
+        createFile(info);
+        ok = lastError == errNone && openMacFile(s, currentFolderId);
+        break;
+    }
+    case modeMacDataRead:
+    case modeMacRsrcRead: {
+        ok = openMacFile(s, s.file.folderId);
+        if (!ok) break;
+        const uint8_t* rec = s.macFile.buffer->data + s.macFile.offset;
+        s.file.dataLength = forkLogicalLength(s.macFile, dataFork);
+        s.file.rsrcLength = forkLogicalLength(s.macFile, resourceFork);
+        s.file.createDate = read32(rec + 44);
+        s.file.modifyDate = read32(rec + 48);
+        std::memcpy(s.file.finderInfo, rec + 4, 16);
+        file.dataLength = s.file.dataLength;
+        file.rsrcLength = s.file.rsrcLength;
+        file.createDate = s.file.createDate;
+        file.modifyDate = s.file.modifyDate;
+        std::memcpy(file.finderInfo, s.file.finderInfo, 16);
+        s.limit = mode == modeMacRsrcRead ? s.file.rsrcLength : s.file.dataLength;
+        break;
+    }
+    default:
+        setError(errNotSupported);
+        ok = false;
+    }
+    if (!ok) {
+        if (s.pcFile != noPcFile) pcClose(s.pcFile);
+        if (s.macFile.buffer) unpinBuffer(s.macFile.buffer);
+        freeEntry(s);
+        return -1;
+    }
+    return slot;
+}
+
+int readTransferByte(int stream)
+{
+    if (lastError != errNone) return 0;
+    TransferStream* s = streamAt(stream);
+    if (!s || (s->mode & streamWrite)) return -1;
+    if (isMac(*s) && s->position >= s->limit) return -1;
+    if (s->index >= s->fill && !refill(*s)) return lastError != errNone ? 0 : -1;
+    const uint8_t b = s->buffer[s->index];
+    ++s->index;
+    ++s->position;
+    return b;
+}
+
+void writeTransferByte(int stream, uint8_t byte)
+{
+    if (lastError != errNone) return;
+    TransferStream* s = streamAt(stream);
+    if (!s || !(s->mode & streamWrite)) return;
+    s->buffer[s->index++] = byte;
+    if (s->index >= s->fill) writeOut(*s);
+}
+
+void flushTransfer(int stream)
+{
+    TransferStream* s = streamAt(stream);
+    if (s && (s->mode & streamWrite)) writeOut(*s);
+}
+
+void switchFork(int stream, const TransferFile& file)
+{
+    TransferStream* s = streamAt(stream);
+    if (!s || !isMac(*s)) return;
+    if (s->mode & streamWrite) {
+        writeOut(*s);
+        s->fill = static_cast<uint16_t>(transferBufferSize);
+    } else {
+        s->fill = 0;
+    }
+    s->mode ^= streamResource;
+    s->limit = (s->mode & streamResource) ? file.rsrcLength : file.dataLength;
+    s->index = 0;
+    s->position = 0;
+}
+
+void closeTransfer(int stream)
+{
+    TransferStream* s = streamAt(stream);
+    if (!s) return;
+    if (s->mode & streamWrite) writeOut(*s);
+    if (isMac(*s)) {
+        unpinBuffer(s->macFile.buffer);
+    } else if (s->pcFile != noPcFile) {
+        const bool closed = pcClose(s->pcFile);
+        if (!closed && (s->mode & streamWrite)) setError(errPcWrite);
+        const char* name = reinterpret_cast<const char*>(s->file.name);
+        const char* written = s->pendingName[0] ? s->pendingName : name;
+        if (s->mode == modePcWrite && lastError == errNone && s->pendingName[0] && !pcRename(written, name))
+            setError(errPcWrite);
+        if (s->mode == modePcWrite && lastError != errNone) pcDelete(written);
+    }
+    freeEntry(*s);
+}
+
+int resolvePcTarget(char* name, const char* extension)
+{
+    makePcFileName(name, 256, extension ? extension : "", settings.allowUpper != 0);
+    if (!pcFileTaken(name)) return targetGo;
+    if (settings.autoRename) {
+        for (const std::string& candidate : autoRenameCandidates(name)) {
+            if (candidate.size() > 255 || pcFileTaken(candidate.c_str())) continue;
+            std::memcpy(name, candidate.c_str(), candidate.size() + 1);
+            return targetGo;
+        }
+    }
+    while (pcFileTaken(name)) {
+        char typed[256] = {};
+        const int answer = ui->askNewName(false, name, typed, sizeof typed);
+        switch (answer) {
+        case collisionOk:
+            typed[255] = 0;
+            if (acceptablePcName(typed)) std::memcpy(name, typed, std::strlen(typed) + 1);
+            break;
+        case collisionOverwrite:
+            return targetGo;
+        case collisionSkip:
+            return targetSkip;
+        default:
+            setError(errCancelled);
+            return targetCancel;
+        }
+    }
+    return targetGo;
+}
+
+int createMacTarget(const char* pcName, uint8_t fork, TransferFile& file, int& stream)
+{
+    stream = -1;
+    char current[32];
+    std::strncpy(current, pcName, 31);
+    current[31] = 0;
+    for (;;) {
+        std::memset(file.name, 0, sizeof file.name);
+        pcNameToMac(file.name, current);
+        if (file.name[0] == 0) {
+            setError(errMacCreate);
+            return targetFailed;
+        }
+        stream = openTransfer(fork == resourceFork ? modeMacRsrcWrite : modeMacDataWrite, file);
+        if (stream >= 0) return targetGo;
+        if (lastError != errNameExists) return targetFailed;
+        lastError = errNone;
+        char typed[32] = {};
+        const int answer = ui->askNewName(true, current, typed, sizeof typed);
+        switch (answer) {
+        case collisionOk:
+            typed[31] = 0;
+            if (typed[0]) std::memcpy(current, typed, sizeof current);
+            break;
+        case collisionOverwrite: {
+            // Only a file gives way; a folder of that name stays.
+            CatalogItem existing{};
+            const int found = lookupCatalogItem(currentFolderId, file.name, existing);
+            if (found < 0) return targetFailed;
+            if (found == 1 && existing.kind != cdrFile) {
+                setError(errNameExists);
+                return targetFailed;
+            }
+            if (found == 1) deleteFile(file.name);
+            if (lastError != errNone) return targetFailed;
+            break;
+        }
+        case collisionSkip:
+            return targetSkip;
+        default:
+            setError(errCancelled);
+            return targetCancel;
+        }
+    }
+}
+
+namespace {
+
+int sourceRead(void* context)
+{
+    const auto* c = static_cast<StreamByteContext*>(context);
+    const int b = readTransferByte(c->stream);
+    return lastError != errNone ? -1 : b;
+}
+
+void sinkWrite(void* context, uint8_t byte) { writeTransferByte(static_cast<StreamByteContext*>(context)->stream, byte); }
+
+void streamNextFork(void* context)
+{
+    const auto* c = static_cast<StreamByteContext*>(context);
+    static const TransferFile none{};
+    switchFork(c->stream, c->file ? *c->file : none);
+}
+
+}  // namespace
+
+MacFileInfo macFileInfoOf(const TransferFile& file)
+{
+    MacFileInfo info;
+    const uint8_t length = std::min<uint8_t>(file.name[0], 31);
+    info.name[0] = length;
+    std::memcpy(info.name.data() + 1, file.name + 1, length);
+    std::memcpy(info.finderInfo.data(), file.finderInfo, 16);
+    info.dataLength = file.dataLength;
+    info.resourceLength = file.rsrcLength;
+    info.created = file.createDate;
+    info.modified = file.modifyDate;
+    return info;
+}
+
+TransferFile transferFileOf(const MacFileInfo& info)
+{
+    TransferFile file{};
+    const uint8_t length = std::min<uint8_t>(info.name[0], 31);
+    file.name[0] = length;
+    std::memcpy(file.name + 1, info.name.data() + 1, length);
+    std::memcpy(file.finderInfo, info.finderInfo.data(), 16);
+    file.dataLength = info.dataLength;
+    file.rsrcLength = info.resourceLength;
+    file.createDate = info.created;
+    file.modifyDate = info.modified;
+    return file;
+}
+
+ByteSource streamSource(StreamByteContext& context) { return ByteSource{sourceRead, streamNextFork, &context}; }
+
+ByteSink streamSink(StreamByteContext& context) { return ByteSink{sinkWrite, streamNextFork, &context}; }
+
+}  // namespace verrin
