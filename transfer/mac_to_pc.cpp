@@ -23,21 +23,6 @@ namespace verrin {
 
 namespace {
 
-// Copies bytes from one stream to another until the source ends, `count`
-// bytes have moved, or an error is pending. Returns the bytes moved.
-uint32_t copyBytes(int from, int to, uint32_t count)
-{
-    uint32_t moved = 0;
-    while (moved < count) {
-        const int b = readTransferByte(from);
-        if (lastError != errNone || b < 0) break;
-        writeTransferByte(to, static_cast<uint8_t>(b));
-        if (lastError != errNone) break;
-        ++moved;
-    }
-    return moved;
-}
-
 void copyText(int from, int to)
 {
     for (;;) {
@@ -49,17 +34,37 @@ void copyText(int from, int to)
     }
 }
 
-// MacBinary and BinHex: the codec reads the data fork, switches the source
-// to the resource fork and reads that.
-void writeEncoded(TranslationMode mode, int source, int target, const TransferFile& file)
+void writeZeros(int to, uint32_t count)
 {
-    const MacFileInfo info = macFileInfoOf(file);
+    for (uint32_t i = 0; i < count && lastError == errNone; ++i) writeTransferByte(to, 0);
+}
+
+// One fork of a MacBinary file: its bytes, which must all be there, and the
+// padding computed from its recorded length.
+void writeMacBinaryFork(int source, int target, uint32_t length)
+{
+    if (copyTransferBytes(source, target, length) != length) setError(errDamagedFile);
+    writeZeros(target, macBinaryPadding(length));
+}
+
+// MacBinary: the header, then each fork moved a buffer run at a time.
+void writeMacBinaryFile(int source, int target, const TransferFile& file)
+{
+    uint8_t header[macBinaryHeaderSize];
+    buildMacBinaryHeader(macFileInfoOf(file), header);
+    for (const uint8_t b : header) writeTransferByte(target, b);
+    writeMacBinaryFork(source, target, file.dataLength);
+    switchFork(source, file);
+    writeMacBinaryFork(source, target, file.rsrcLength);
+}
+
+// BinHex: the codec reads the data fork, switches the source to the
+// resource fork and reads that.
+void writeBinHexFile(int source, int target, const TransferFile& file)
+{
     StreamByteContext from{source, &file};
     StreamByteContext to{target, nullptr};
-    if (mode == MacBinary)
-        writeMacBinary(info, streamSource(from), streamSink(to));
-    else
-        writeBinHex(info, streamSource(from), streamSink(to));
+    writeBinHex(macFileInfoOf(file), streamSource(from), streamSink(to));
 }
 
 // The steps every writer shares; `mode` selects the body.
@@ -88,17 +93,19 @@ void copyMacToPc(TranslationMode mode, const uint8_t* macName, uint32_t folderId
     if (to >= 0) {
         switch (mode) {
         case DataFile:
-            copyBytes(from, to, source.dataLength);
+            copyTransferBytes(from, to, source.dataLength);
             break;
         case TextFile:
             copyText(from, to);
             break;
         case ResourceFile:
-            copyBytes(from, to, source.rsrcLength);
+            copyTransferBytes(from, to, source.rsrcLength);
             break;
         case MacBinary:
+            writeMacBinaryFile(from, to, source);
+            break;
         case BinHex:
-            writeEncoded(mode, from, to, source);
+            writeBinHexFile(from, to, source);
             break;
         }
     }

@@ -9,6 +9,7 @@
 // Calls the transfer streams, the codecs, the name mapping, the type map,
 // the settings, the translation table and the PC file seam.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -38,14 +39,14 @@ uint32_t pcFileDate(const char* pcName)
     return static_cast<uint32_t>(hfs);
 }
 
-// Copies the rest of the PC stream into the Mac stream; `text` drops LF
+// Copies the rest of the PC text into the Mac stream, dropping every LF
 // and Ctrl-Z.
-void copyAll(int from, int to, bool text)
+void copyText(int from, int to)
 {
     for (;;) {
         const int b = readTransferByte(from);
         if (lastError != errNone || b < 0) return;
-        if (text && (b == 0x0A || b == 0x1A)) continue;
+        if (b == 0x0A || b == 0x1A) continue;
         writeTransferByte(to, static_cast<uint8_t>(b));
         if (lastError != errNone) return;
     }
@@ -92,7 +93,12 @@ void copyPlain(TranslationMode mode, const char* pcName, uint32_t folderId)
 
     int to = -1;
     if (createMacTarget(pcName, mode == ResourceFile ? resourceFork : dataFork, target, to) == targetGo)
-        copyAll(from, to, mode == TextFile);
+    {
+        if (mode == TextFile)
+            copyText(from, to);
+        else
+            copyTransferBytes(from, to, UINT32_MAX);
+    }
     closeTransfer(to);
     closeTransfer(from);
 }
@@ -113,8 +119,15 @@ void copyMacBinary(const char* pcName, uint32_t folderId)
         TransferFile target = transferFileOf(header.info);
         target.folderId = folderId;
         if (createNamedTarget(target, to) == targetGo) {
-            StreamByteContext output{to, &target};
-            readMacBinaryForks(streamSource(input), header, streamSink(output));
+            // Both forks must be there in full; the padding after the data
+            // fork is skipped, a missing one after the last fork is fine.
+            if (copyTransferBytes(from, to, header.info.dataLength) != header.info.dataLength)
+                setError(errDamagedFile);
+            for (uint32_t i = macBinaryPadding(header.info.dataLength); i > 0 && lastError == errNone; --i)
+                if (readTransferByte(from) < 0) break;
+            switchFork(to, target);
+            if (copyTransferBytes(from, to, header.info.resourceLength) != header.info.resourceLength)
+                setError(errDamagedFile);
         }
     }
     closeTransfer(to);

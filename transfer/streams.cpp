@@ -238,6 +238,30 @@ int readTransferByte(int stream)
     return b;
 }
 
+uint32_t copyTransferBytes(int from, int to, uint32_t count)
+{
+    TransferStream* source = streamAt(from);
+    TransferStream* target = streamAt(to);
+    if (!source || !target || (source->mode & streamWrite) || !(target->mode & streamWrite)) return 0;
+    uint32_t moved = 0;
+    while (moved < count && lastError == errNone) {
+        if (isMac(*source) && source->position >= source->limit) break;
+        if (source->index >= source->fill && !refill(*source)) break;
+        // A run: what the source buffer holds, the target buffer takes and
+        // the caller and the fork's length allow.
+        uint32_t run = std::min<uint32_t>(source->fill - source->index, target->fill - target->index);
+        run = std::min(run, count - moved);
+        if (isMac(*source)) run = std::min(run, source->limit - source->position);
+        std::memcpy(target->buffer + target->index, source->buffer + source->index, run);
+        source->index = static_cast<uint16_t>(source->index + run);
+        source->position += run;
+        target->index = static_cast<uint16_t>(target->index + run);
+        moved += run;
+        if (target->index >= target->fill) writeOut(*target);
+    }
+    return moved;
+}
+
 void writeTransferByte(int stream, uint8_t byte)
 {
     if (lastError != errNone) return;

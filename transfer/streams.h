@@ -72,6 +72,11 @@ int openTransfer(uint8_t mode, TransferFile& file);
 int readTransferByte(int stream);
 void writeTransferByte(int stream, uint8_t byte);
 void flushTransfer(int stream);
+// Moves up to `count` bytes from a reading stream to a writing one, as
+// that many readTransferByte / writeTransferByte calls would, a buffer run
+// at a time. Stops at the end of the source or at an error; returns the
+// bytes moved.
+uint32_t copyTransferBytes(int from, int to, uint32_t count);
 // Moves a Mac stream to the other fork of the same file (flushing a stream
 // being written); the descriptor gives the new fork's length for reading.
 void switchFork(int stream, const TransferFile& file);
