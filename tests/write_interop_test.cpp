@@ -40,7 +40,7 @@ void expectSound(const std::string& image)
 {
     ASSERT_GE(openImage(image, false), 0);
     ASSERT_TRUE(mountAt(0)) << errorText(lastError);
-    EXPECT_EQ(verifyVolume(), "");
+    EXPECT_EQ(volumeProblems(), "");
     closeAll();
 }
 

@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 
+#include "hfs/check.h"
 #include "hfs/internal.h"
 #include "transfer/macroman.h"
 
@@ -404,6 +405,21 @@ std::string verifyVolume()
     }
     if (read16(m + mdb::freeBks) != clear) p.add("drFreeBks ", read16(m + mdb::freeBks), " but ", clear, " clear bits");
     return p.text.str();
+}
+
+std::string verifyTree(bool catalog)
+{
+    Problems p;
+    TreeWalk w;
+    checkTree(catalog ? catalogTree : extentsTree, w, p);
+    return p.text.str();
+}
+
+std::string volumeProblems()
+{
+    std::string out = verifyVolume();
+    for (const std::string& line : checkVolume()) out += "check: " + line + "\n";
+    return out;
 }
 
 }  // namespace verrin::testsupport

@@ -45,5 +45,10 @@ void expectSameAsHfsutils(const ScratchDir& dir, const std::string& image,
 // Structural check of the mounted volume; empty when sound, else one line
 // per problem.
 std::string verifyVolume();
+// The same check for one B-tree alone (its structure, map and counts).
+std::string verifyTree(bool catalog);
+// verifyVolume plus the engine's own checker; empty when both find the
+// volume sound.
+std::string volumeProblems();
 
 }  // namespace verrin::testsupport
