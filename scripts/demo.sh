@@ -7,9 +7,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 . scripts/deps.sh
 need_packages cmake ninja-build g++ hfsutils
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERRIN_TESTS=OFF >/dev/null
-ninja -C build verrin-cli >/dev/null
-cli="$root/build/verrin-cli"
+cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERRIN_TESTS=OFF >/dev/null
+ninja -C build-demo verrin-cli >/dev/null
+cli="$root/build-demo/verrin-cli"
 
 image=${1:-"$root/sample.img"}
 if [ ! -f "$image" ]; then

@@ -19,12 +19,12 @@ start=$(date +%s)
 step() { echo; echo "=== $* ($(( $(date +%s) - start ))s)"; }
 
 step "native build and tests"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERRIN_TESTS=ON >/dev/null
 ninja -C build -j"$jobs"
 (cd build && ctest -j"$jobs" --output-on-failure)
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVERRIN_SANITIZE=ON \
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVERRIN_SANITIZE=ON -DVERRIN_TESTS=ON \
       -DCMAKE_CXX_FLAGS=-O1 >/dev/null
 ninja -C build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -32,7 +32,7 @@ ninja -C build-asan -j"$jobs"
 
 step "Windows x86_64 cross build, tests under Wine"
 cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DVERRIN_TESTS=ON >/dev/null
 ninja -C build-win -j"$jobs"
 # gzip cannot run under Wine: unpack the compressed corpus images for it.
 unpacked="$root/build-win/corpus-unpacked"
