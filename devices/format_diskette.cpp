@@ -212,7 +212,7 @@ bool buildDisketteLeaf(uint32_t date, uint8_t* node)
     // the folder record of the template.
     const uint32_t n = std::min<uint8_t>(newVolumeName[0], maxVolumeNameLength);
     const uint32_t keyBytes = (n + 8) & ~1u;
-    uint8_t record[32 + 70] = {};
+    uint8_t record[(maxVolumeNameLength + 8) / 2 * 2 + 70] = {};
     record[0] = static_cast<uint8_t>(n + 6);
     write32(record + 2, 1);
     record[6] = static_cast<uint8_t>(n);
