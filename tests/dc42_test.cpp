@@ -153,6 +153,15 @@ TEST(DiskCopy, FormattedImageHasACorrectHeaderAndFollowsWrites)
     r = runCli({"check", path});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
 
+    // Files put there by the engine: the checksum follows at the flush.
+    const std::string local = dir.file("note.txt");
+    ASSERT_TRUE(writeFile(local, std::string(5000, 'n')));
+    r = runCli({"put", path, ":", local});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    expectSoundImage(path);
+    r = runCli({"cat", path, "note.txt"});
+    EXPECT_EQ(r.out, std::string(5000, 'n'));
+
     // Formatting it again keeps it a DiskCopy image.
     r = runCli({"format", path, "--name", "Second", "--diskette"});
     ASSERT_EQ(r.exitCode, 0) << r.err;

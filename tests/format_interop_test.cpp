@@ -1,7 +1,7 @@
 // Images made by `verrin-cli format`, from a 1.44 MB diskette to a 2 GB
 // sparse disk, pass the consistency check, are accepted by hfsutils
-// (mounted, written with hcopy, listed) and by the engine; the command's
-// arguments and failures.
+// (mounted, written with hcopy, listed) and by the engine (read and
+// written); the command's arguments and failures.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -88,6 +88,27 @@ TEST(FormatInterop, EverySizeMountsInHfsutilsAndTheEngine)
         ASSERT_TRUE(readWholeFork(2, macName("Payload").data(), dataFork, data)) << errorText(lastError);
         EXPECT_EQ(data.size(), 70004u);
         closeAll();
+
+        // The engine writes to it too: a folder and a file in it, then the
+        // volume is still sound and hfsutils reads the file back.
+        const std::string local = dir.file("local.bin");
+        ASSERT_TRUE(writeFile(local, std::string(300000, 'v')));
+        CommandResult w = runCli({"mkdir", image, "Ours"});
+        ASSERT_EQ(w.exitCode, 0) << w.err;
+        w = runCli({"put", image, "Ours", local});
+        ASSERT_EQ(w.exitCode, 0) << w.err;
+        w = runCli({"check", image});
+        EXPECT_EQ(w.exitCode, 0) << w.out << w.err;
+        std::vector<std::string> mount = {"hmount", image};
+        if (c.size) mount.push_back("1");
+        ASSERT_EQ(runPeer(dir, mount).exitCode, 0);
+        const std::string back = dir.file("back.bin");
+        const CommandResult h = runPeer(dir, {"hcopy", "-r", ":Ours:local.bin", back});
+        EXPECT_EQ(h.exitCode, 0) << h.err;
+        runPeer(dir, {"humount"});
+        std::string copied;
+        ASSERT_TRUE(readFile(back, copied));
+        EXPECT_EQ(copied.size(), 300000u);
     }
 }
 
