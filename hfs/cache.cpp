@@ -10,11 +10,16 @@
 //     sector; dirty or pinned buffers are never reused.
 //   - Dirty buffers reach the drive only in flushVolume; revertVolume brings
 //     each dirty buffer back to what the drive holds.
+//   - A flush either writes every dirty buffer or, when a write fails, puts
+//     the sectors it already wrote back as they were and leaves all of them
+//     dirty, so the medium stays at the last completed flush.
 // Calls the drive table (devices/drive.h) and the error word.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <unordered_map>
+#include <vector>
 
 #include "devices/drive.h"
 #include "hfs/internal.h"
@@ -234,6 +239,33 @@ namespace {
 
 constexpr int flushRounds = 5;
 
+// A sector of a flush in progress: its buffer, what the medium held before,
+// and whether the new content has been written.
+struct FlushUndo {
+    CacheBuffer* buffer;
+    std::array<uint8_t, 512> before;
+    bool written;
+};
+
+// After a failed write: the sectors already written get their earlier
+// content back (the error that stopped the flush stays the one reported).
+// Every buffer of the flush stays dirty, so a revert re-reads it.
+void undoFlush(const std::vector<FlushUndo>& undo)
+{
+    const int32_t failure = lastError;
+    for (const FlushUndo& u : undo)
+        if (u.written) writeSectors(u.before.data(), 1, u.buffer->sector);
+    lastError = failure;
+}
+
+// A control record whose changes did not reach the MDB stays dirty, so that
+// a revert rebuilds it from the MDB as the medium holds it.
+void restoreControlFlags(uint8_t extentsFlags, uint8_t catalogFlags)
+{
+    extentsControl.flags |= static_cast<uint8_t>(extentsFlags & bufDirty);
+    catalogControl.flags |= static_cast<uint8_t>(catalogFlags & bufDirty);
+}
+
 int flushRound(const CacheBuffer* b)
 {
     if (b == volume.mdb) return 4;
@@ -255,21 +287,43 @@ void flushVolume()
     for (CacheBuffer* b = cacheHead; b && !anyDirty; b = b->next) anyDirty = (b->flags & bufDirty) != 0;
     if (!anyDirty) return;
 
+    const uint8_t extentsFlags = extentsControl.flags;
+    const uint8_t catalogFlags = catalogControl.flags;
     put32(macNow(), volume.mdb, mdb::lsMod);
     if (extentsControl.flags & bufDirty) copyControlToMdb(extentsControl, mdb::xtFlSize, mdb::xtExtRec);
     if (catalogControl.flags & bufDirty) copyControlToMdb(catalogControl, mdb::ctFlSize, mdb::ctExtRec);
+
+    // What the medium holds now in every sector about to be written, so that
+    // a failed write can put back the sectors already written: a flush
+    // either completes or leaves the medium as the last flush left it. A
+    // failed read here stops the flush before anything is written.
+    std::vector<FlushUndo> undo;
+    for (CacheBuffer* b = cacheHead; b; b = b->next) {
+        if (!(b->flags & bufDirty)) continue;
+        undo.push_back({b, {}, false});
+        if (readSectors(undo.back().before.data(), 1, b->sector) != 1) {
+            restoreControlFlags(extentsFlags, catalogFlags);
+            return;
+        }
+    }
     // Sectors go out in rounds so that a crash part-way leaves as little
     // harm as the layout allows: bitmap sectors first (blocks are marked
     // before anything refers to them), then B-tree nodes, then the two
     // header nodes that point at them, the alternate MDB, and the MDB with
     // the counts and tree-file sizes last.
     for (int round = 0; round < flushRounds; ++round) {
-        for (CacheBuffer* b = cacheHead; b; b = b->next) {
-            if (!(b->flags & bufDirty) || flushRound(b) != round) continue;
-            if (writeSectors(b->data, 1, b->sector) != 1) return;
-            b->flags &= static_cast<uint8_t>(~bufDirty);
+        for (FlushUndo& u : undo) {
+            CacheBuffer* b = u.buffer;
+            if (flushRound(b) != round) continue;
+            if (writeSectors(b->data, 1, b->sector) != 1) {
+                undoFlush(undo);
+                restoreControlFlags(extentsFlags, catalogFlags);
+                return;
+            }
+            u.written = true;
         }
     }
+    for (FlushUndo& u : undo) u.buffer->flags &= static_cast<uint8_t>(~bufDirty);
     DriveEntry* e = currentEntry();
     if (e && e->sync) e->sync(*e);
 }
