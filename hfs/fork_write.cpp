@@ -107,9 +107,12 @@ uint32_t appendToFork(WriteRequest& request)
         s += whole;
     }
     // The tail goes through a zero-padded sector, so nothing beyond the
-    // caller's data is read.
+    // caller's data is read; a write that ends inside the fork's data keeps
+    // the bytes after it.
     if (left > 0) {
         std::memset(bounce, 0, sizeof bounce);
+        if (position + request.length < forkLogicalLength(ref, fork) && readFork(bounce, s, 1, fork, ref) != 1)
+            return 0;
         std::memcpy(bounce, d, left);
         if (!writeSectorsAt(bounce, s, 1, fork, ref)) return 0;
     }
