@@ -751,3 +751,56 @@ TEST(Transfer, CorpusFilesUnpackToTheirRecordedForks)
         ASSERT_EQ(lastError, errNone);
     }
 }
+
+// Every translation there and back on a blank diskette made by the classic
+// Mac OS, with no peer programs, so that the PC side's file calls are
+// exercised on every platform.
+TEST(Transfer, EveryTranslationRoundTripsWithoutPeers)
+{
+    VERRIN_REQUIRE_CORPUS();
+    World w;
+    const std::string blank = corpusFile(w.dir, "hfs/gryphel_blanks__1440K.dsk");
+    ASSERT_FALSE(blank.empty());
+    std::filesystem::copy_file(blank, w.image);
+    const std::string body = pattern(50000, 14) + "\r\n\r";
+    const std::string rsrc = pattern(3000, 15);
+    ASSERT_TRUE(writeFile(w.pc("two.bin"), macBinaryII("Two", "TEXT", "ttxt", 0, body, rsrc)));
+    ASSERT_TRUE(w.mount(true));
+    const char* extensions[] = {"", "txt", "rsr", "mb", "hqx"};
+    for (int m = 0; m < translationSlots; ++m) setMacToPcDefault(static_cast<TranslationMode>(m), extensions[m]);
+    macBinaryToMac("two.bin", 2);
+    ASSERT_EQ(lastError, errNone) << errorText(lastError);
+    for (const auto& writer : {dataFileToPc, textFileToPc, resourceFileToPc, macBinaryToPc, binHexToPc})
+        writer(nameOf("Two").data(), 2);
+    ASSERT_EQ(lastError, errNone) << errorText(lastError);
+
+    // Back again; the names the encoded files carry clash with "Two".
+    headless::scriptedNames = {{collisionOk, "data"}, {collisionOk, "mb"}, {collisionOk, "hqx"}};
+    dataFileToMac("Two", 2);
+    textFileToMac("Two.txt", 2);
+    resourceFileToMac("Two.rsr", 2);
+    macBinaryToMac("Two.mb", 2);
+    binHexToMac("Two.hqx", 2);
+    ASSERT_EQ(lastError, errNone) << errorText(lastError);
+    EXPECT_TRUE(checkVolume().empty());
+    flushVolume();
+
+    std::string text;
+    for (const char c : body)
+        if (c != '\n' && c != '\x1a') text += c;
+    struct Expect {
+        const char* name;
+        std::string data, rsrc;
+    };
+    const Expect expected[] = {
+        {"data", body, ""}, {"Two.txt", text, ""}, {"Two.rsr", "", rsrc}, {"mb", body, rsrc}, {"hqx", body, rsrc},
+    };
+    for (const Expect& e : expected) {
+        SCOPED_TRACE(e.name);
+        std::string d, r;
+        ASSERT_TRUE(readWholeFork(2, nameOf(e.name).data(), dataFork, d));
+        ASSERT_TRUE(readWholeFork(2, nameOf(e.name).data(), resourceFork, r));
+        EXPECT_EQ(d, e.data);
+        EXPECT_EQ(r, e.rsrc);
+    }
+}

@@ -41,6 +41,9 @@ void freeEntry(TransferStream& s)
     s = TransferStream{};
 }
 
+// Fields of a catalog file record, from the start of its data.
+constexpr uint32_t recordFinderInfo = 4, recordCreateDate = 44, recordModifyDate = 48;
+
 bool isMac(const TransferStream& s) { return (s.mode & streamMac) != 0; }
 uint8_t forkOf(const TransferStream& s) { return (s.mode & streamResource) ? resourceFork : dataFork; }
 
@@ -54,6 +57,7 @@ bool openMacFile(TransferStream& s, uint32_t folderId)
     s.macFile = openFileRef(folderId, name);
     if (lastError != errNone || !s.macFile.buffer) {
         setError(errBadNode);
+        s.macFile = FileRef{};
         return false;
     }
     pinBuffer(s.macFile.buffer);
@@ -201,9 +205,9 @@ int openTransfer(uint8_t mode, TransferFile& file)
         const uint8_t* rec = s.macFile.buffer->data + s.macFile.offset;
         s.file.dataLength = forkLogicalLength(s.macFile, dataFork);
         s.file.rsrcLength = forkLogicalLength(s.macFile, resourceFork);
-        s.file.createDate = read32(rec + 44);
-        s.file.modifyDate = read32(rec + 48);
-        std::memcpy(s.file.finderInfo, rec + 4, 16);
+        s.file.createDate = read32(rec + recordCreateDate);
+        s.file.modifyDate = read32(rec + recordModifyDate);
+        std::memcpy(s.file.finderInfo, rec + recordFinderInfo, 16);
         file.dataLength = s.file.dataLength;
         file.rsrcLength = s.file.rsrcLength;
         file.createDate = s.file.createDate;
