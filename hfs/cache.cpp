@@ -220,6 +220,10 @@ namespace {
 void refreshAlternateMdb()
 {
     if (volume.sizeSectors < 4) return;
+    // Never over an allocation block: a volume whose length was estimated
+    // short would otherwise take the copy into a file's data.
+    const uint64_t allocEnd = volume.allocStart + static_cast<uint64_t>(volume.numBlocks) * volume.spb;
+    if (volume.sizeSectors - 2 < allocEnd) return;
     CacheBuffer* alt = getVolumeSector(volume.sizeSectors - 2, 0);
     if (!alt) return;
     putBytes(alt, 0, volume.mdb->data, 512);
