@@ -528,3 +528,44 @@ TEST(ScaleWrite, TenThousandFilesInADeepTree)
     EXPECT_EQ(left.size(), 1u + (scale % 120 ? 0 : 0) + static_cast<size_t>((scale + 119) / 120)) << "Side 0 and its files";
     closeAll();
 }
+
+TEST(CatalogWrite, FileThreadsMadeElsewhereFollowRenameAndDelete)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    ScratchDir dir;
+    ASSERT_TRUE(freshVolume(dir, dir.file("t.img"), 800));
+    createFile(fileInfo("Threaded"));
+    FileRef ref = openRef("Threaded");
+    ASSERT_EQ(lastError, errNone);
+    const uint32_t id = ref.fileId;
+    putByte(static_cast<uint8_t>(ref.buffer->data[ref.offset + 2] | 0x02), ref.buffer, ref.offset + 2);
+    unpinBuffer(ref.buffer);
+    // The thread another system would have made: key (file ID, no name).
+    uint8_t thread[8 + thd::recordSize] = {6, 0};
+    write32(thread + 2, id);
+    thread[8] = cdrFileThread;
+    write32(thread + 8 + thd::parId, 2);
+    const std::vector<uint8_t> name = macName("Threaded");
+    std::memcpy(thread + 8 + thd::cName, name.data(), name.size());
+    treeInsert(catalogTree, thread, sizeof thread);
+    ASSERT_EQ(lastError, errNone);
+    EXPECT_EQ(volumeProblems(), "");
+
+    renameItem(name.data(), macName("New Name").data());
+    ASSERT_EQ(lastError, errNone);
+    uint8_t key[40];
+    buildCatalogKey(key, id, nullptr);
+    RecordPosition pos = searchTree(catalogTree, catalogRoot(), key, compareCatalogKeys, true);
+    ASSERT_TRUE(pos.found);
+    const uint8_t* d = pos.buffer->data + recordDataOffset(pos.buffer, pos.offset);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(d + thd::cName + 1), d[thd::cName]), "New Name");
+    EXPECT_EQ(volumeProblems(), "");
+
+    deleteFile(macName("New Name").data());
+    ASSERT_EQ(lastError, errNone);
+    pos = searchTree(catalogTree, catalogRoot(), key, compareCatalogKeys, true);
+    EXPECT_FALSE(pos.found && compareCatalogKeys(key, pos.buffer->data + pos.offset) == 0) << "the thread stayed";
+    lastError = errNone;
+    EXPECT_EQ(volumeProblems(), "");
+    closeAll();
+}
