@@ -193,6 +193,17 @@ void selectDrive(int driveIndex)
     transferCap = 0;
 }
 
+// The medium's size in 512-byte units, or 0 when the drive cannot tell.
+static uint64_t mediumSectors(DriveEntry& entry)
+{
+    if (!entry.querySectorSize) return 0;
+    uint64_t capacity = 0;
+    const uint32_t size = entry.querySectorSize(entry, &capacity);
+    lastError = errNone;
+    if (size < 512 || size % 512 != 0) return 0;
+    return capacity * (size / 512);
+}
+
 void scanVolumes()
 {
     volumeCount = 0;
@@ -231,10 +242,24 @@ void scanVolumes()
         }
         const uint64_t alBlSt = read16(scanBuffer + mdb::alBlSt);
         const uint64_t blocks = read16(scanBuffer + mdb::nmAlBlks);
-        const uint64_t length = spb * ((alBlSt + spb + 1) / spb + blocks);
+        uint64_t length = spb * ((alBlSt + spb + 1) / spb + blocks);
+        uint8_t savedMdb[512];
+        std::memcpy(savedMdb, scanBuffer, sizeof savedMdb);
+        // The estimate above puts the alternate MDB right after the last
+        // allocation block. Formatters leave the slack of a medium that is
+        // not a whole number of blocks after that block and keep the
+        // alternate in the medium's second-to-last sector, so when that
+        // sector holds it, the volume spans the whole medium: otherwise the
+        // real alternate would go stale, or be written past the medium's end.
+        const uint64_t minimum = alBlSt + blocks * spb + 2;
+        const uint64_t medium = mediumSectors(entry);
+        if (medium != 0 && medium != length && medium >= minimum && medium <= 0xFFFFFFFFu) {
+            if (scanRead(static_cast<uint32_t>(medium - 2)) && hasSignature(scanBuffer, sigHfs)) length = medium;
+            lastError = errNone;
+        }
         const uint8_t* name;
         int nameLength;
-        mdbName(scanBuffer, name, nameLength);
+        mdbName(savedMdb, name, nameLength);
         addVolume(0, length, name, nameLength);
         return;
     }

@@ -267,3 +267,35 @@ TEST(CatalogNames, OrderIgnoresCaseAndPlacesAccentsAfterTheirLetter)
     EXPECT_GE(now, before);
     EXPECT_LE(now, static_cast<uint32_t>(time(nullptr)));
 }
+
+// A bare volume on a medium that is not a whole number of allocation blocks
+// keeps its alternate MDB in the medium's second-to-last sector, past the
+// slack after the last block: the volume must span the whole medium, or the
+// engine would ask about a missing backup and refresh the wrong sector.
+// Without an alternate there, the estimate from the MDB stands.
+TEST(VolumeScan, BareVolumeSpansTheMediumWhenItsAlternateMdbIsAtTheEnd)
+{
+    VERRIN_REQUIRE_CORPUS();
+    ScratchDir dir;
+    const std::string big = corpusFile(dir, "hfs/gryphel_blanks__080M.dsk.gz");
+    ASSERT_FALSE(big.empty());
+    std::string bytes;
+    ASSERT_TRUE(readFile(big, bytes));
+    headless::reset();
+    ASSERT_GE(openImage(big, true), 0);
+    ASSERT_EQ(volumeCount, 1);
+    EXPECT_EQ(volumeList[0].sectors, bytes.size() / 512);
+    setVolumePosition(volumeList[0]);
+    askReadOnly();
+    EXPECT_TRUE(headless::shown.empty());
+    closeAll();
+
+    std::string v = blankVolume(dir, "800K");
+    ASSERT_FALSE(v.empty());
+    v.append(64 * 1024, '\0');
+    ASSERT_TRUE(writeFile(dir.file("padded.dsk"), v));
+    ASSERT_GE(openImage(dir.file("padded.dsk"), false), 0);
+    ASSERT_EQ(volumeCount, 1);
+    EXPECT_EQ(volumeList[0].sectors, 1600u);
+    closeAll();
+}
