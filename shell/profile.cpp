@@ -40,16 +40,6 @@ std::string_view trim(std::string_view s)
     return s;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lo = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-        if (lo(a[i]) != lo(b[i])) return false;
-    }
-    return true;
-}
-
 bool readWholeFile(const std::string& path, std::string& out)
 {
     out.clear();
@@ -307,6 +297,16 @@ bool writeStrings(const std::string& path, std::span<const Entry> entries)
     }
     for (const Entry& e : entries) content = setKey(content, e.section, e.key, e.value);
     return replaceContent(path, content);
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lo = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+        if (lo(a[i]) != lo(b[i])) return false;
+    }
+    return true;
 }
 
 }  // namespace verrin::profile

@@ -48,4 +48,8 @@ struct Entry {
 // Sets several keys, in order, with one replacement of the file.
 bool writeStrings(const std::string& path, std::span<const Entry> entries);
 
+// True when a and b are the same text apart from the case of ASCII
+// letters, the way section and key names are matched.
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+
 }  // namespace verrin::profile

@@ -22,16 +22,6 @@ Settings settings;
 
 namespace {
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lo = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-        if (lo(a[i]) != lo(b[i])) return false;
-    }
-    return true;
-}
-
 // Decimal digits at the start of text; `none` when there are none.
 int leadingNumber(std::string_view text, int none)
 {
@@ -110,17 +100,17 @@ std::string companionPath(std::string_view path, std::string_view fileName)
 int readSwitch(const char* section, const char* key, int def)
 {
     const std::string text = readText(section, key, 9);
-    if (equalsIgnoringCase(text, "no") || equalsIgnoringCase(text, "off")) return 0;
-    if ((!text.empty() && (text[0] == 'Y' || text[0] == 'y')) || equalsIgnoringCase(text, "on") ||
-        equalsIgnoringCase(text, "auto"))
+    if (profile::equalsIgnoringCase(text, "no") || profile::equalsIgnoringCase(text, "off")) return 0;
+    if ((!text.empty() && (text[0] == 'Y' || text[0] == 'y')) || profile::equalsIgnoringCase(text, "on") ||
+        profile::equalsIgnoringCase(text, "auto"))
         return 1;
-    if (equalsIgnoringCase(key, "AddFloppy")) {
-        if (equalsIgnoringCase(text, "old")) return 1;
-        if (equalsIgnoringCase(text, "bios")) return 2;
+    if (profile::equalsIgnoringCase(key, "AddFloppy")) {
+        if (profile::equalsIgnoringCase(text, "old")) return 1;
+        if (profile::equalsIgnoringCase(text, "bios")) return 2;
     }
-    if (equalsIgnoringCase(key, "AddASPI")) {
-        if (equalsIgnoringCase(text, "dos")) return 2;
-        if (equalsIgnoringCase(text, "win")) return 3;
+    if (profile::equalsIgnoringCase(key, "AddASPI")) {
+        if (profile::equalsIgnoringCase(text, "dos")) return 2;
+        if (profile::equalsIgnoringCase(text, "win")) return 3;
     }
     return def;
 }
