@@ -29,7 +29,7 @@ int cmdCheck(int argc, char** argv)
         args.emplace_back(argv[i]);
     }
     if (args.size() != 1) return failUsage("check", "give one image");
-    if (!mountSpec(args[0], false)) return 1;
+    if (!mountImageArgument(args[0], false)) return 1;
 
     const std::vector<std::string> problems = checkVolume();
     for (const std::string& line : problems) std::printf("%s\n", line.c_str());

@@ -61,7 +61,7 @@ bool macNameFromText(const std::string& text, uint8_t name[32]);
 // Four Mac Roman characters from UTF-8 text (a type or creator code).
 bool fourCharCode(const std::string& text, uint8_t code[4]);
 // Opens IMAGE[#N] for writing and mounts it; false after printing.
-bool mountForWrite(const std::string& spec);
+bool mountForWrite(const std::string& imageArg);
 // Makes the folder at PATH current; false after printing.
 bool enterFolderPath(const std::string& path);
 // Ends a write command: flushes when no error is pending; otherwise (or if
@@ -70,12 +70,12 @@ bool enterFolderPath(const std::string& path);
 int finishWrite(const char* context);
 
 // IMAGE or IMAGE#N (N counts volumes from 1; the default is 1).
-bool splitImageSpec(const std::string& spec, std::string& path, int& volumeNumber);
+bool splitImageArgument(const std::string& imageArg, std::string& path, int& volumeNumber);
 // Opens an image file as the current drive and scans it; false after
 // printing the error.
 bool openDrive(const std::string& path, bool writable);
 // Opens IMAGE[#N] and mounts volume N; false after printing the error.
-bool mountSpec(const std::string& spec, bool writable);
+bool mountImageArgument(const std::string& imageArg, bool writable);
 // Splits an HFS path ("Folder:Sub:File", relative to the root; a leading
 // ':' is allowed) into Mac Roman names. False when a name cannot be given
 // in Mac Roman or is longer than 31 characters.

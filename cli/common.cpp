@@ -10,18 +10,18 @@
 
 namespace verrin::cli {
 
-bool splitImageSpec(const std::string& spec, std::string& path, int& volumeNumber)
+bool splitImageArgument(const std::string& imageArg, std::string& path, int& volumeNumber)
 {
-    path = spec;
+    path = imageArg;
     volumeNumber = 1;
-    const size_t hash = spec.rfind('#');
-    if (hash == std::string::npos || hash + 1 == spec.size()) return true;
-    const std::string digits = spec.substr(hash + 1);
+    const size_t hash = imageArg.rfind('#');
+    if (hash == std::string::npos || hash + 1 == imageArg.size()) return true;
+    const std::string digits = imageArg.substr(hash + 1);
     if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 3) return true;
     // A file whose own name ends in "#N" is taken as it is.
     struct stat st;
-    if (stat(spec.c_str(), &st) == 0) return true;
-    path = spec.substr(0, hash);
+    if (stat(imageArg.c_str(), &st) == 0) return true;
+    path = imageArg.substr(0, hash);
     volumeNumber = std::stoi(digits);
     return volumeNumber >= 1;
 }
@@ -46,12 +46,12 @@ bool openDrive(const std::string& path, bool writable)
     return true;
 }
 
-bool mountSpec(const std::string& spec, bool writable)
+bool mountImageArgument(const std::string& imageArg, bool writable)
 {
     std::string path;
     int number;
-    if (!splitImageSpec(spec, path, number)) {
-        std::fprintf(stderr, "%s: bad volume number\n", spec.c_str());
+    if (!splitImageArgument(imageArg, path, number)) {
+        std::fprintf(stderr, "%s: bad volume number\n", imageArg.c_str());
         return false;
     }
     if (!openDrive(path, writable)) return false;

@@ -88,7 +88,7 @@ int cmdLs(int argc, char** argv)
     if (args.empty() || args.size() > 2) return failUsage("ls", "give an image and at most one path");
     const bool json = hasFlag(argc, argv, "--json");
     const bool longForm = hasFlag(argc, argv, "-l");
-    if (!mountSpec(args[0], false)) return 1;
+    if (!mountImageArgument(args[0], false)) return 1;
 
     uint32_t parent = 0;
     CatalogItem folder;
@@ -145,7 +145,7 @@ int cmdCat(int argc, char** argv)
     if (!unknown.empty()) return failUsage("cat", ("unknown option " + unknown[0]).c_str());
     if (args.size() != 2) return failUsage("cat", "give an image and a file's path");
     const uint8_t fork = hasFlag(argc, argv, "--rsrc") ? resourceFork : dataFork;
-    if (!mountSpec(args[0], false)) return 1;
+    if (!mountImageArgument(args[0], false)) return 1;
     uint32_t parent = 0;
     CatalogItem item;
     if (!findItem(args[1], parent, item)) return 1;
@@ -192,7 +192,7 @@ int cmdInfo(int argc, char** argv)
     const auto args = positionals(argc, argv, {"--json"}, unknown);
     if (!unknown.empty()) return failUsage("info", ("unknown option " + unknown[0]).c_str());
     if (args.size() != 1) return failUsage("info", "give one image");
-    if (!mountSpec(args[0], false)) return 1;
+    if (!mountImageArgument(args[0], false)) return 1;
     const uint8_t* m = volume.mdb->data;
     uint8_t name[32] = {};
     std::memcpy(name, m + mdb::vn, std::min<size_t>(m[mdb::vn], 27) + 1);

@@ -215,7 +215,7 @@ int cmdGet(int argc, char** argv)
         return 1;
     }
     prepareTransfer(options);
-    if (!mountSpec(args[0], false)) return 1;
+    if (!mountImageArgument(args[0], false)) return 1;
 
     struct Source {
         std::string path;

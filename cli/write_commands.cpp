@@ -159,11 +159,11 @@ bool putPcFile(const std::string& pcPath, const PutOptions& options)
     return ok;
 }
 
-bool mountForWrite(const std::string& spec)
+bool mountForWrite(const std::string& imageArg)
 {
-    if (!mountSpec(spec, true)) return false;
+    if (!mountImageArgument(imageArg, true)) return false;
     if (!volumeWritable()) {
-        failWithError(spec.c_str());
+        failWithError(imageArg.c_str());
         return false;
     }
     return true;
