@@ -32,4 +32,14 @@ run volumes "$image"
 run info "$image"
 run ls -l "$image"
 run ls -l "$image" Documents
-if "$cli" --help 2>&1 | grep -q '^ *check'; then run check "$image"; fi
+run check "$image"
+
+# A copy in each direction: the text file out as PC text, this README in as
+# a Mac text file, and the volume checked again.
+out=$(mktemp -d)
+run get -m text --overwrite "$image" "Read Me" "$out"
+echo "--- $out/$(ls "$out")"; cat "$out"/*
+run put -m text --overwrite --type TEXT --creator ttxt "$image" Documents "$root/README.md"
+run ls -l "$image" Documents
+run check "$image"
+rm -rf "$out"

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Builds the image fuzzer with clang and runs it for the given number of
-# seconds (default 60) from seed images made with hfsutils plus the small
-# corpus diskettes when the corpus is present. Usage: scripts/fuzz.sh [SECONDS]
+# Builds the fuzzers with clang and runs each for the given number of
+# seconds (default 60): the image fuzzer from seed images made with hfsutils
+# plus the small corpus diskettes, the BinHex/MacBinary fuzzer from the
+# corpus's BinHex and MacBinary files (when the corpus is present).
+# Usage: scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVERRIN_FUZZ=ON \
       -DVERRIN_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C "$build" image_fuzz
+ninja -C "$build" image_fuzz codec_fuzz
 
 seeds="$build/seeds"
 corpus="$build/corpus"
@@ -43,3 +45,20 @@ if [ -d "$shared" ]; then
 fi
 "$build/fuzz/image_fuzz" -max_total_time="$seconds" -max_len=2000000 -timeout=20 \
     -rss_limit_mb=2048 "$corpus" "$seeds"
+
+codec_seeds="$build/codec-seeds"
+codec_corpus="$build/codec-corpus"
+mkdir -p "$codec_seeds" "$codec_corpus"
+for d in hqx macbinary; do
+    [ -d "$root/../shared/corpus/$d" ] || continue
+    # The harness reads the first byte as the decoder to use: 0 BinHex, 1 MacBinary.
+    for f in "$root/../shared/corpus/$d"/*; do
+        [ -f "$f" ] || continue
+        out="$codec_seeds/$d-$(basename "$f")"
+        [ -f "$out" ] && continue
+        if [ "$d" = hqx ]; then printf '\000' > "$out"; else printf '\001' > "$out"; fi
+        cat "$f" >> "$out"
+    done
+done
+"$build/fuzz/codec_fuzz" -max_total_time="$seconds" -max_len=400000 -timeout=20 \
+    -rss_limit_mb=2048 "$codec_corpus" "$codec_seeds"

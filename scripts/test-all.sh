@@ -4,7 +4,7 @@
 # UndefinedBehaviorSanitizer, the Windows cross build under Wine, the 32-bit
 # Windows build (compiled only: this machine cannot run 32-bit code), and a
 # short run of the image fuzzer. Installs what it needs on Debian 12.
-# Usage: scripts/test-all.sh [FUZZ_SECONDS]   (default 30)
+# Usage: scripts/test-all.sh [FUZZ_SECONDS]   (per fuzzer; default 20)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -14,7 +14,7 @@ need_packages cmake ninja-build g++ googletest libgtest-dev pkg-config \
     clang libclang-rt-14-dev xvfb xauth xdotool imagemagick gzip ca-certificates
 
 jobs=$(nproc)
-fuzz_seconds=${1:-30}
+fuzz_seconds=${1:-20}
 start=$(date +%s)
 step() { echo; echo "=== $* ($(( $(date +%s) - start ))s)"; }
 
