@@ -118,7 +118,8 @@ int cmdLs(int argc, char** argv)
         } else if (longForm) {
             const std::string date = isoDate(it.modifyDate).replace(10, 1, " ").substr(0, 16);
             if (isFolder)
-                std::printf("d  %-9s  %10u items  %10s  %s  %s\n", "", it.valence, "", date.c_str(), name.c_str());
+                std::printf("d  %-9s  %10u %-11s  %s  %s\n", "", it.valence, it.valence == 1 ? "item" : "items",
+                            date.c_str(), name.c_str());
             else
                 std::printf("f  %s/%s  %10u  %10u  %s  %s\n", fourChars(it.finderInfo).c_str(),
                             fourChars(it.finderInfo + 4).c_str(), it.dataLength, it.rsrcLength, date.c_str(),

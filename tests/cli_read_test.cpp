@@ -40,6 +40,12 @@ TEST(CliRead, ListsCatsAndDescribesAVolume)
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("f  TEXT/ttxt          13           0  "), std::string::npos) << r.out;
     EXPECT_TRUE(r.out.ends_with("  Read Me\n")) << r.out;
+    // Folder lines keep the file lines' columns: the date at 38, the name at 56.
+    EXPECT_EQ(r.out.find("  Read Me\n"), 54u) << r.out;
+    r = runCli({"ls", "-l", image});
+    EXPECT_EQ(r.out.find("d             "), 0u) << r.out;
+    EXPECT_EQ(r.out.find(" 1 item  "), 22u) << r.out;
+    EXPECT_EQ(r.out.find("  Docs\n"), 54u) << r.out;
 
     r = runCli({"ls", "--json", image, ":Docs"});
     EXPECT_NE(r.out.find("\"name\": \"Read Me\", \"kind\": \"file\""), std::string::npos) << r.out;
