@@ -51,7 +51,7 @@ cmake -S . -B build-win32 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERRIN_TE
       -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake >/dev/null
 ninja -C build-win32 -j"$jobs"
 
-step "image fuzzer, ${fuzz_seconds}s"
+step "fuzzers, ${fuzz_seconds}s each"
 scripts/fuzz.sh "$fuzz_seconds" 2>&1 | tail -3
 
 step "all passed"
