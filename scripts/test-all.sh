@@ -11,7 +11,7 @@ cd "$root"
 . scripts/deps.sh
 need_packages cmake ninja-build g++ googletest libgtest-dev pkg-config \
     mingw-w64 wine64 wine hfsutils macutils libconvert-binhex-perl \
-    clang libclang-rt-14-dev xvfb xauth xdotool imagemagick gzip ca-certificates
+    clang libclang-rt-14-dev gzip ca-certificates
 
 jobs=$(nproc)
 fuzz_seconds=${1:-20}
