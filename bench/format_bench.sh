@@ -6,19 +6,10 @@
 # the ratio (ours / hformat) and the disk space each image takes.
 # Usage: bench/format_bench.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cli="${1:-$root/build}/verrin-cli"
+. "$(dirname "$0")/common.sh"
 runs="${2:-5}"
-[ -x "$cli" ] || { echo "build verrin-cli first (ninja -C build verrin-cli)" >&2; exit 1; }
-command -v hformat >/dev/null || { echo "hformat (hfsutils) is needed" >&2; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME="$work"
 size=2G
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", b - a }'; }
-best() { printf '%s\n' "$@" | sort -g | head -1; }
 
 ours=()
 peer=()

@@ -4,12 +4,7 @@
 # (hls, hcopy) and against a plain cp of the same bytes, in one run.
 # Prints each time and the ratios. Usage: bench/read_bench.sh [BUILD_DIR]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cli="${1:-$root/build}/verrin-cli"
-[ -x "$cli" ] || { echo "build verrin-cli first (ninja -C build verrin-cli)" >&2; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME="$work"
+. "$(dirname "$0")/common.sh"
 img="$work/bench.img"
 
 dd if=/dev/zero of="$img" bs=1M count=200 status=none
@@ -24,8 +19,6 @@ for i in $(seq 1 20); do head -c 2000000 /dev/urandom > "$work/big$i"; done
 hcopy -r "$work"/big* ':Big:'
 humount >/dev/null
 
-now() { date +%s.%N; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
 t0=$(now); "$cli" ls -l "$img" Many > /dev/null; t1=$(now)
 hmount "$img" >/dev/null

@@ -7,21 +7,12 @@
 # for each; prints the times and the ratios (ours / peer).
 # Usage: bench/transfer_bench.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cli="${1:-$root/build}/verrin-cli"
+. "$(dirname "$0")/common.sh"
 runs="${2:-3}"
-[ -x "$cli" ] || { echo "build verrin-cli first (ninja -C build verrin-cli)" >&2; exit 1; }
-command -v hcopy >/dev/null || { echo "hcopy (hfsutils) is needed" >&2; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME="$work"
 mkdir "$work/pc" "$work/out"
 head -c $((64 * 1024 * 1024)) /dev/urandom | tr '\n' '\r' > "$work/pc/big"
 printf '[Main Prefs]\n' > "$work/KVOL.INI"
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", b - a }'; }
-best() { printf '%s\n' "$@" | sort -g | head -1; }
 report() {  # label ours peer
     awk -v l="$1" -v a="$2" -v b="$3" 'BEGIN { printf "  %-10s ours %8.3fs  peer %8.3fs  ratio %.2f\n", l, a, b, (b > 0 ? a / b : 0) }'
 }

@@ -5,12 +5,7 @@
 # by reading it back. Prints each time and the ratios.
 # Usage: bench/write_bench.sh [BUILD_DIR]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cli="${1:-$root/build}/verrin-cli"
-[ -x "$cli" ] || { echo "build verrin-cli first (ninja -C build verrin-cli)" >&2; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME="$work"
+. "$(dirname "$0")/common.sh"
 
 fresh() {
     dd if=/dev/zero of="$1" bs=1M count=200 status=none
@@ -27,9 +22,7 @@ for i in $(seq 1 2000); do printf 'small file number %d\n' "$i" > "$work/src/f$i
 head -c 100000000 /dev/urandom > "$work/big.bin"
 small=("$work"/src/f*)
 
-now() { date +%s.%N; }
 span() { awk -v a="$1" -v b="$2" 'BEGIN { print b - a }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
 # 2,000 small files into one folder.
 t0=$(now); "$cli" put "$work/ours.img" Many "${small[@]}"; t1=$(now)
