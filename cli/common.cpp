@@ -3,10 +3,10 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "base/macroman.h"
 #include "cli/commands.h"
-#include "devices/drive.h"
 #include "devices/image_drive.h"
-#include "transfer/macroman.h"
+#include "hfs/drive.h"
 
 namespace verrin::cli {
 

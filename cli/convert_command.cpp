@@ -8,8 +8,8 @@
 
 #include "cli/commands.h"
 #include "devices/dc42_drive.h"
-#include "devices/drive.h"
 #include "devices/image_drive.h"
+#include "hfs/drive.h"
 
 namespace verrin::cli {
 

@@ -13,13 +13,13 @@
 #include <system_error>
 #include <vector>
 
+#include "base/macroman.h"
+#include "base/ui_headless.h"
 #include "cli/commands.h"
 #include "devices/dc42_drive.h"
-#include "devices/drive.h"
-#include "devices/format.h"
 #include "devices/image_drive.h"
-#include "shell/ui_headless.h"
-#include "transfer/macroman.h"
+#include "hfs/drive.h"
+#include "hfs/format.h"
 
 namespace verrin::cli {
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ui_headless.h"
 #include "cli/commands.h"
 #include "devices/image_drive.h"
-#include "shell/ui_headless.h"
 
 namespace {
 

@@ -17,12 +17,13 @@
 #include <unistd.h>
 #endif
 
+#include "base/settings.h"
+#include "base/ui_headless.h"
 #include "cli/commands.h"
-#include "shell/settings.h"
-#include "shell/translation_table.h"
-#include "shell/ui_headless.h"
+#include "hfs/drive.h"
 #include "transfer/names.h"
 #include "transfer/pcfile.h"
+#include "transfer/translation_table.h"
 #include "transfer/translations.h"
 
 namespace verrin::cli {
@@ -147,6 +148,7 @@ void prepareTransfer(const TransferOptions& options)
     char cwd[4096] = {};
     const bool haveCwd = pcCurrentDirectory(cwd, sizeof cwd);
     loadSettings(ini);
+    setTransferLimit(static_cast<uint32_t>(settings.maxIOBufSzK));
     if (haveCwd) pcChangeDirectory(cwd);
     loadTranslationTable();
     installTranslations();

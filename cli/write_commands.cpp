@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "base/macroman.h"
 #include "cli/commands.h"
 #include "hfs/internal.h"
-#include "transfer/macroman.h"
 
 namespace verrin::cli {
 

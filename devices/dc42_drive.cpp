@@ -1,7 +1,7 @@
 // DiskCopy 4.2 images: header decoding and checks, the checksum, the
 // drive's sync operation, creation and conversion to and from raw images.
 // The sector I/O itself is the image drive's (a window on the data area).
-// Calls the image-drive internals, the engine's big-endian accessors and
+// Calls the image-drive internals, the big-endian accessors and
 // the error word.
 #include "devices/dc42_drive.h"
 
@@ -12,8 +12,9 @@
 #include <system_error>
 #include <vector>
 
+#include "base/byteorder.h"
+#include "base/errors.h"
 #include "devices/image_internal.h"
-#include "hfs/hfs.h"
 
 namespace verrin {
 

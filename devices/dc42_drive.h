@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "devices/drive.h"
+#include "hfs/drive.h"
 
 namespace verrin {
 

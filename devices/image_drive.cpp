@@ -15,11 +15,11 @@
 #include <cstring>
 #include <string>
 
+#include "base/errors.h"
 #include "devices/dc42_drive.h"
-#include "devices/drive.h"
-#include "devices/format.h"
 #include "devices/image_internal.h"
-#include "hfs/errors.h"
+#include "hfs/drive.h"
+#include "hfs/format.h"
 
 namespace verrin {
 

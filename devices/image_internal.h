@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "devices/drive.h"
+#include "hfs/drive.h"
 
 namespace verrin {
 

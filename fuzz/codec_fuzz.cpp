@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "hfs/errors.h"
+#include "base/errors.h"
 #include "transfer/binhex.h"
 #include "transfer/macbinary.h"
 

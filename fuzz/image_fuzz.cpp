@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "devices/drive.h"
-#include "hfs/errors.h"
+#include "base/errors.h"
+#include "hfs/drive.h"
 #include "hfs/hfs.h"
 
 using namespace verrin;

@@ -21,7 +21,7 @@
 #include <bit>
 #include <cstring>
 
-#include "devices/drive.h"
+#include "hfs/drive.h"
 #include "hfs/internal.h"
 
 namespace verrin {

@@ -13,7 +13,7 @@
 //   - A flush either writes every dirty buffer or, when a write fails, puts
 //     the sectors it already wrote back as they were and leaves all of them
 //     dirty, so the medium stays at the last completed flush.
-// Calls the drive table (devices/drive.h) and the error word.
+// Calls the drive table (hfs/drive.h) and the error word.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -21,7 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "devices/drive.h"
+#include "hfs/drive.h"
 #include "hfs/internal.h"
 
 namespace verrin {

@@ -25,9 +25,9 @@
 #include <map>
 #include <unordered_map>
 
-#include "devices/drive.h"
+#include "base/macroman.h"
+#include "hfs/drive.h"
 #include "hfs/internal.h"
-#include "transfer/macroman.h"
 
 namespace verrin {
 

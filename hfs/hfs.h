@@ -3,7 +3,7 @@
 // On-disk accessors, the sector cache, volume discovery and mount, flush and
 // revert, fork I/O, and the catalog lookups. The engine owns one mounted
 // volume at a time, on the current drive of the drive table. Failures are
-// reported through lastError (hfs/errors.h); every operation does nothing
+// reported through lastError (base/errors.h); every operation does nothing
 // useful while an error is pending.
 #pragma once
 
@@ -11,33 +11,15 @@
 #include <cstdint>
 #include <vector>
 
-#include "hfs/errors.h"
+#include "base/byteorder.h"
+#include "base/errors.h"
 
 namespace verrin {
 
 struct DriveEntry;
 
 // ---------------------------------------------------------------------------
-// Big-endian accessors and on-disk helpers.
-
-inline uint16_t read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-inline uint32_t read32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-           static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
-inline void write16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-inline void write32(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
+// On-disk helpers (the big-endian accessors are in base/byteorder.h).
 
 // The fixed offset between C time and HFS dates that this system uses for
 // "now" and for converting file times.

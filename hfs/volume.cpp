@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "devices/drive.h"
+#include "base/ui.h"
+#include "hfs/drive.h"
 #include "hfs/internal.h"
-#include "shell/ui.h"
 
 namespace verrin {
 

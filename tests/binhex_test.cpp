@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "hfs/errors.h"
-#include "transfer/binhex.h"
+#include "base/errors.h"
 #include "support/codecs.h"
+#include "transfer/binhex.h"
 
 using namespace verrin;
 using namespace verrin::codectest;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "hfs/errors.h"
+#include "base/errors.h"
 #include "hfs/hfs.h"
 #include "support/codecs.h"
 #include "support/peers.h"

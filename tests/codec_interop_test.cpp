@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "hfs/errors.h"
+#include "base/errors.h"
 #include "hfs/hfs.h"
 #include "support/codecs.h"
 #include "support/peers.h"

@@ -7,9 +7,9 @@
 #include <regex>
 #include <sstream>
 
+#include "base/macroman.h"
 #include "support/peers.h"
 #include "support/volumes.h"
-#include "transfer/macroman.h"
 
 using namespace verrin;
 using namespace verrin::testsupport;

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "base/macroman.h"
 #include "devices/dc42_drive.h"
-#include "devices/drive.h"
 #include "devices/image_drive.h"
+#include "hfs/drive.h"
 #include "hfs/hfs.h"
 #include "support/peers.h"
 #include "support/volumes.h"
-#include "transfer/macroman.h"
 
 using namespace verrin;
 using namespace verrin::testsupport;

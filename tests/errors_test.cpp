@@ -1,7 +1,7 @@
 // The error table: fixed texts, and "Misc error: N" for codes without a row.
 #include <gtest/gtest.h>
 
-#include "hfs/errors.h"
+#include "base/errors.h"
 
 using namespace verrin;
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "base/macroman.h"
 #include "hfs/hfs.h"
 #include "support/peers.h"
 #include "support/volumes.h"
-#include "transfer/macroman.h"
 
 using namespace verrin;
 using namespace verrin::testsupport;

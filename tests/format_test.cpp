@@ -6,8 +6,8 @@
 #include <ctime>
 #include <string>
 
+#include "base/format.h"
 #include "hfs/hfs.h"
-#include "shell/format.h"
 
 using namespace verrin;
 

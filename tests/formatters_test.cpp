@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "devices/drive.h"
-#include "devices/format.h"
+#include "base/ui_headless.h"
 #include "devices/image_drive.h"
+#include "hfs/drive.h"
+#include "hfs/format.h"
 #include "hfs/hfs.h"
-#include "shell/ui_headless.h"
 #include "support/peers.h"
 #include "support/volumes.h"
 

@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "transfer/macroman.h"
+#include "base/macroman.h"
 #include "transfer/names.h"
 
 using namespace verrin;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/profile.h"
+#include "base/profile.h"
 #include "support/peers.h"
 
 using namespace verrin;

@@ -5,11 +5,11 @@
 
 #include <string>
 
+#include "app/report.h"
+#include "base/ui_headless.h"
 #include "hfs/hfs.h"
-#include "shell/ui_headless.h"
 #include "support/peers.h"
 #include "support/volumes.h"
-#include "transfer/report.h"
 
 using namespace verrin;
 using namespace verrin::testsupport;

@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <string>
 
-#include "devices/drive.h"
-#include "shell/profile.h"
-#include "shell/settings.h"
-#include "shell/translation_table.h"
+#include "base/profile.h"
+#include "base/settings.h"
+#include "hfs/drive.h"
 #include "support/peers.h"
+#include "transfer/translation_table.h"
 
 using namespace verrin;
 using testsupport::readFile;
@@ -35,10 +35,16 @@ struct SettingsTest : ::testing::Test {
         setTransferLimit(savedLimit);
         loadTranslationTable();  // with the restored (usually empty) path
     }
+    // Loads the settings and derives the transfer limit, as program start does.
+    void start()
+    {
+        loadSettings(ini);
+        setTransferLimit(static_cast<uint32_t>(settings.maxIOBufSzK));
+    }
     void load(const std::string& text)
     {
         ASSERT_TRUE(writeFile(ini, text));
-        loadSettings(ini);
+        start();
     }
 };
 
@@ -49,7 +55,7 @@ void noReader(const char*, uint32_t) {}
 
 TEST_F(SettingsTest, MissingFileGivesEveryDefault)
 {
-    loadSettings(ini);
+    start();
     EXPECT_EQ(settings.copyPrefs, 1);
     EXPECT_EQ(settings.savePrefs, 0);
     EXPECT_EQ(settings.autoRename, 0);
@@ -166,7 +172,7 @@ TEST_F(SettingsTest, SavingWithSavePrefsOffKeepsHandEdits)
     load(text);
     settings.copyPrefs = 0;
     settings.macFilterType = "XXXX";
-    saveSettings({1, 2, 251, 252});
+    saveSettings({1, 2, 251, 252}, translationTableEntries());
     std::string now;
     ASSERT_TRUE(readFile(ini, now));
     std::string expected = text;
@@ -186,7 +192,7 @@ TEST_F(SettingsTest, SavingWithSavePrefsOnRoundTrips)
     settings.hideInvisible = 1;  // never written
     setMacToPcDefault(TextFile, "txt");
     setPcToMacDefault(TextFile, "TEXT", "ttxt");
-    saveSettings({3, 4, 253, 254});
+    saveSettings({3, 4, 253, 254}, translationTableEntries());
 
     EXPECT_EQ(profile::readString(ini, mainPrefs, "MacTrans", "", 9), "3");  // the current choice
     EXPECT_EQ(profile::readString(ini, mainPrefs, "PCSort", "", 9), "254");

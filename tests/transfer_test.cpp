@@ -10,18 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "app/report.h"
+#include "base/macroman.h"
+#include "base/settings.h"
+#include "base/ui_headless.h"
 #include "hfs/check.h"
 #include "hfs/hfs.h"
-#include "shell/settings.h"
-#include "shell/translation_table.h"
-#include "shell/ui_headless.h"
 #include "support/peers.h"
 #include "support/volumes.h"
 #include "transfer/binhex.h"
 #include "transfer/pcfile.h"
-#include "transfer/report.h"
 #include "transfer/streams.h"
-#include "transfer/macroman.h"
+#include "transfer/translation_table.h"
 #include "transfer/translations.h"
 
 using namespace verrin;

@@ -4,13 +4,13 @@
 
 #include <cstring>
 
-#include "devices/drive.h"
+#include "base/macroman.h"
+#include "base/ui_headless.h"
 #include "devices/image_drive.h"
+#include "hfs/drive.h"
 #include "hfs/internal.h"
-#include "shell/ui_headless.h"
 #include "support/peers.h"
 #include "support/volumes.h"
-#include "transfer/macroman.h"
 
 using namespace verrin;
 using namespace verrin::testsupport;

@@ -15,12 +15,12 @@
 #include <map>
 #include <random>
 
+#include "base/macroman.h"
 #include "hfs/check.h"
 #include "hfs/internal.h"
 #include "support/interop.h"
 #include "support/peers.h"
 #include "support/volumes.h"
-#include "transfer/macroman.h"
 
 using namespace verrin;
 using namespace verrin::testsupport;

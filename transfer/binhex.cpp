@@ -2,13 +2,13 @@
 //
 // Owns the alphabet, the CRC table, the six-bit and run-length layers in
 // both directions and the search for the start of the encoded text. Calls
-// transfer/byte_io.h, hfs/hfs.h (big-endian accessors) and hfs/errors.h.
+// transfer/byte_io.h, base/byteorder.h and base/errors.h.
 #include "transfer/binhex.h"
 
 #include <array>
 #include <cstring>
 
-#include "hfs/hfs.h"
+#include "base/byteorder.h"
 
 namespace verrin {
 

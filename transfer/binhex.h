@@ -11,7 +11,7 @@
 // (transfer/byte_io.h), so the caller may stream files of any size. Errors
 // go to lastError: errWrongFileType when the text is not BinHex at all,
 // errDamagedFile when it is BinHex whose checksums do not match or whose
-// data stops early. Calls transfer/byte_io.h and hfs/errors.h.
+// data stops early. Calls transfer/byte_io.h and base/errors.h.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
 // In-memory byte sources and sinks for the codecs.
-// Calls only the standard library and hfs/errors.h.
+// Calls only the standard library and base/errors.h.
 #include "transfer/byte_io.h"
 
 namespace verrin {

@@ -6,7 +6,7 @@
 // it alike. Failures travel through lastError as everywhere else: a source
 // or sink that fails sets it, and the codecs stop at the next byte once it
 // is set. The in-memory versions here serve tests and small conversions.
-// Calls only the standard library and hfs/errors.h.
+// Calls only the standard library and base/errors.h.
 #pragma once
 
 #include <array>
@@ -15,7 +15,7 @@
 #include <span>
 #include <vector>
 
-#include "hfs/errors.h"
+#include "base/errors.h"
 
 namespace verrin {
 

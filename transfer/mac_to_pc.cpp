@@ -8,14 +8,14 @@
 #include <cstring>
 #include <string>
 
+#include "base/settings.h"
 #include "hfs/hfs.h"
-#include "shell/settings.h"
-#include "shell/translation_table.h"
 #include "transfer/binhex.h"
 #include "transfer/macbinary.h"
 #include "transfer/names.h"
 #include "transfer/pcfile.h"
 #include "transfer/streams.h"
+#include "transfer/translation_table.h"
 #include "transfer/translations.h"
 #include "transfer/typemap.h"
 

@@ -1,12 +1,12 @@
 // MacBinary header writing and reading, and the streaming of the forks.
-// Calls transfer/byte_io.h, transfer/binhex.h (crc16), hfs/hfs.h
-// (big-endian accessors) and hfs/errors.h.
+// Calls transfer/byte_io.h, transfer/binhex.h (crc16), base/byteorder.h
+// and base/errors.h.
 #include "transfer/macbinary.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "hfs/hfs.h"
+#include "base/byteorder.h"
 #include "transfer/binhex.h"
 
 namespace verrin {

@@ -8,7 +8,7 @@
 // ("mBIN" at 102). Errors go to lastError: errWrongFileType when the header
 // is not a MacBinary header, errDamagedFile when it is one whose CRC fails
 // or whose forks reach beyond the end of the file. Calls transfer/byte_io.h,
-// transfer/binhex.h (the shared CRC) and hfs/errors.h.
+// transfer/binhex.h (the shared CRC) and base/errors.h.
 #pragma once
 
 #include <cstdint>

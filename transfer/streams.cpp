@@ -15,9 +15,9 @@
 #include <new>
 #include <string>
 
+#include "base/settings.h"
+#include "base/ui.h"
 #include "hfs/hfs.h"
-#include "shell/settings.h"
-#include "shell/ui.h"
 #include "transfer/names.h"
 #include "transfer/pcfile.h"
 

@@ -1,10 +1,10 @@
 // File type map lookups. See typemap.h. Calls the profile reader
-// (shell/profile.h) and the name mapping (transfer/names.h).
+// (base/profile.h) and the name mapping (transfer/names.h).
 #include "transfer/typemap.h"
 
 #include <cstring>
 
-#include "shell/profile.h"
+#include "base/profile.h"
 #include "transfer/names.h"
 
 namespace verrin {

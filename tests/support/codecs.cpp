@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "hfs/errors.h"
+#include "base/errors.h"
 #include "hfs/hfs.h"
 #include "transfer/binhex.h"
 #include "transfer/macbinary.h"

@@ -1,7 +1,7 @@
 // The fault-injecting drive wrapper. See faulty_drive.h.
 #include "support/faulty_drive.h"
 
-#include "hfs/errors.h"
+#include "base/errors.h"
 
 namespace verrin::testsupport {
 

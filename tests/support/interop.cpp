@@ -9,9 +9,9 @@
 #include <set>
 #include <sstream>
 
+#include "base/macroman.h"
 #include "hfs/check.h"
 #include "hfs/internal.h"
-#include "transfer/macroman.h"
 
 namespace verrin::testsupport {
 

@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "devices/drive.h"
+#include "base/macroman.h"
 #include "devices/image_drive.h"
-#include "transfer/macroman.h"
+#include "hfs/drive.h"
 
 namespace verrin::testsupport {
 

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "devices/drive.h"
+#include "hfs/drive.h"
 
 namespace verrin {
 

@@ -1,10 +1,10 @@
 // The headless user-interface table. See ui_headless.h.
-#include "shell/ui_headless.h"
+#include "base/ui_headless.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "hfs/errors.h"
+#include "base/errors.h"
 
 namespace verrin {
 

@@ -1,11 +1,11 @@
 // The drive table, transfer limits and the unit/device-sector conversion.
 // Calls only the error word.
-#include "devices/drive.h"
+#include "hfs/drive.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "hfs/errors.h"
+#include "base/errors.h"
 
 namespace verrin {
 

@@ -1,15 +1,12 @@
 // Loading and saving the preferences. See settings.h. Calls the profile
-// file functions, the drive table's setTransferLimit and the translation
-// table's save.
-#include "shell/settings.h"
+// file functions.
+#include "base/settings.h"
 
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
-#include "devices/drive.h"
-#include "shell/profile.h"
-#include "shell/translation_table.h"
+#include "base/profile.h"
 
 #ifdef _WIN32
 #include <direct.h>
@@ -182,11 +179,9 @@ void loadSettings(const std::string& iniPath)
     settings.macFilterCrtr = readText(mainPrefs, "MacFilterCrtr", 4);
     settings.macFilterExt = readText(mainPrefs, "MacFilterExt", 5);
     settings.pcFilterExt = readText(mainPrefs, "PCFilterExt", 3);
-
-    setTransferLimit(static_cast<uint32_t>(settings.maxIOBufSzK));
 }
 
-void saveSettings(const CurrentChoices& choices)
+void saveSettings(const CurrentChoices& choices, const std::vector<profile::Entry>& translationDefaults)
 {
     // Everything goes to the file in one replacement.
     std::vector<profile::Entry> entries;
@@ -217,8 +212,7 @@ void saveSettings(const CurrentChoices& choices)
         text(mainPrefs, "MacFilterExt", settings.macFilterExt);
         text(mainPrefs, "PCFilterExt", settings.pcFilterExt);
 
-        for (int i = 0; i < translationCount; ++i)
-            text(mainPrefs, translationTable[i].macToPc.name, storedTranslationValue(i));
+        entries.insert(entries.end(), translationDefaults.begin(), translationDefaults.end());
 
         std::string dir;
         if (currentDirectory(dir)) text(mainPrefs, "WorkingDir", dir);

@@ -1,5 +1,5 @@
 // The error word and the message table.
-#include "hfs/errors.h"
+#include "base/errors.h"
 
 #include <cstdio>
 

@@ -5,13 +5,13 @@
 // empty the default answer for the button set is given (No for Yes/No
 // questions, Cancel for OK/Cancel, OK for plain messages). Every message and
 // question is recorded so tests can see what the user would have seen.
-// Calls only the seam in shell/ui.h and the error word.
+// Calls only the seam in base/ui.h and the error word.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "shell/ui.h"
+#include "base/ui.h"
 
 namespace verrin::headless {
 

@@ -12,15 +12,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "base/profile.h"
+#include "base/settings.h"
 
 namespace verrin {
-
-// The translations, in the order of the table and of the dialogs' lists.
-enum TranslationMode : int { DataFile = 0, TextFile = 1, ResourceFile = 2, MacBinary = 3, BinHex = 4 };
-
-inline constexpr int translationSlots = 5;
-inline constexpr const char* translationNames[translationSlots] = {"Data File", "Text File", "Resource File",
-                                                                    "MacBinary", "BinHex (HQX)"};
 
 // Mac to PC: copies the Mac file (length-prefixed name) in folder folderId
 // to the PC current directory. Failures are left in lastError.
@@ -63,6 +60,9 @@ int loadTranslationEntry(const char* name, MacToPcRoutine macToPc, PcToMacRoutin
 void loadTranslationTable();
 // Writes every loaded entry back in its stored form.
 void saveTranslationTable();
+// Every loaded entry as the key and stored form saveTranslationTable writes
+// (and saveSettings takes).
+std::vector<profile::Entry> translationTableEntries();
 // The stored form of one loaded entry: "<" type creator extension ">".
 std::string storedTranslationValue(int index);
 

@@ -1,5 +1,5 @@
 // Mac Roman <-> UTF-8. See macroman.h.
-#include "transfer/macroman.h"
+#include "base/macroman.h"
 
 namespace verrin {
 

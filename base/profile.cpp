@@ -1,7 +1,7 @@
 // Initialisation files: reading keys and rewriting one key in place. See
 // profile.h. Calls only the standard library and, on Windows, the system's
 // replacing rename.
-#include "shell/profile.h"
+#include "base/profile.h"
 
 #include <cstdint>
 #include <cstdio>

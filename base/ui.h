@@ -4,7 +4,7 @@
 // messages, prompt for a new name and drive the progress window only through
 // the table of operations installed here. The Windows program installs its
 // dialogs; tests and the command-line tool install the headless table
-// (shell/ui_headless.h). Calls nothing else.
+// (base/ui_headless.h). Calls nothing else.
 #pragma once
 
 #include <cstdint>

@@ -13,11 +13,11 @@
 #include <cstring>
 #include <string>
 
-#include "devices/format.h"
-#include "devices/format_internal.h"
+#include "base/format.h"
+#include "base/ui.h"
+#include "hfs/format.h"
+#include "hfs/format_internal.h"
 #include "hfs/hfs.h"
-#include "shell/format.h"
-#include "shell/ui.h"
 
 namespace verrin {
 

@@ -1,6 +1,6 @@
 // Size and date formatting. See format.h. Calls the C library's time
 // functions; on Windows the file-time and locale calls.
-#include "shell/format.h"
+#include "base/format.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,13 +1,13 @@
 // The translation table and its stored form. See translation_table.h.
 // Calls the profile file functions and the settings file path.
-#include "shell/translation_table.h"
+#include "transfer/translation_table.h"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "shell/profile.h"
-#include "shell/settings.h"
+#include "base/profile.h"
+#include "base/settings.h"
 
 namespace verrin {
 
@@ -87,13 +87,15 @@ std::string storedTranslationValue(int index)
     return std::string("<") + type + creator + slot.macToPc.extension + ">";
 }
 
-void saveTranslationTable()
+std::vector<profile::Entry> translationTableEntries()
 {
     std::vector<profile::Entry> entries;
     for (int i = 0; i < translationCount; ++i)
         entries.push_back({mainPrefs, translationTable[i].macToPc.name, storedTranslationValue(i)});
-    profile::writeStrings(settings.iniPath, entries);
+    return entries;
 }
+
+void saveTranslationTable() { profile::writeStrings(settings.iniPath, translationTableEntries()); }
 
 void setMacToPcDefault(TranslationMode mode, const char* extension)
 {

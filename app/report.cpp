@@ -1,10 +1,10 @@
-// Error reporting. See report.h. Calls the error table (hfs/errors.h), the
-// UI seam (shell/ui.h) and the engine's revertVolume and closeVolume.
-#include "transfer/report.h"
+// Error reporting. See report.h. Calls the error table (base/errors.h), the
+// UI seam (base/ui.h) and the engine's revertVolume and closeVolume.
+#include "app/report.h"
 
-#include "hfs/errors.h"
+#include "base/errors.h"
+#include "base/ui.h"
 #include "hfs/hfs.h"
-#include "shell/ui.h"
 
 namespace verrin {
 

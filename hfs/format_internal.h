@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "devices/drive.h"
+#include "hfs/drive.h"
 
 namespace verrin::formatting {
 

@@ -5,13 +5,26 @@
 // companion files (the type map KVOL.FTM and the help file VERRIN.HLP) sit
 // beside the settings file. Keys the menus and dialogs cannot change are
 // only read, so hand edits of them survive. Calls the profile file
-// functions, the drive table's transfer limit and the translation table.
+// functions only: the caller derives the drive table's transfer limit from
+// maxIOBufSzK, and hands saveSettings the translation defaults to store.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "base/profile.h"
 
 namespace verrin {
+
+// The translations, in the order of the translation table and of the
+// dialogs' lists; "MacTrans" and "PCTrans" store a row of it, and each
+// name is also the key of that translation's defaults in "Main Prefs".
+enum TranslationMode : int { DataFile = 0, TextFile = 1, ResourceFile = 2, MacBinary = 3, BinHex = 4 };
+
+inline constexpr int translationSlots = 5;
+inline constexpr const char* translationNames[translationSlots] = {"Data File", "Text File", "Resource File",
+                                                                    "MacBinary", "BinHex (HQX)"};
 
 // The member defaults are the defaults of a missing settings file.
 struct Settings {
@@ -59,8 +72,9 @@ std::string companionPath(std::string_view path, std::string_view fileName);
 
 // Reads every preference from the settings file at iniPath (KVOL.INI beside
 // the program); the type map and help file paths are taken beside it.
-// Applies "WorkingDir" to the current directory and derives the transfer
-// limit. A missing or unreadable file gives every default.
+// Applies "WorkingDir" to the current directory. A missing or unreadable
+// file gives every default. The caller then derives the transfer limit
+// (setTransferLimit(settings.maxIOBufSzK)), as program start does.
 void loadSettings(const std::string& iniPath);
 
 // The choices in force when the main window closes; they are saved instead
@@ -72,9 +86,11 @@ struct CurrentChoices {
     int pcSort;
 };
 
-// Writes the preferences the program can change (when savePrefs is on) and
-// in every case "SavePrefs" itself. Failures are not reported.
-void saveSettings(const CurrentChoices& choices);
+// Writes the preferences the program can change (when savePrefs is on),
+// among them the translation defaults (the translation table's entries, see
+// translationTableEntries), and in every case "SavePrefs" itself. Failures
+// are not reported.
+void saveSettings(const CurrentChoices& choices, const std::vector<profile::Entry>& translationDefaults);
 
 // Reads a switch: "no"/"off" give 0; a first character Y, "on" or "auto"
 // give 1; "old"/"bios" give 1/2 for "AddFloppy", "dos"/"win" give 2/3 for
