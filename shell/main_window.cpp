@@ -350,7 +350,9 @@ INT_PTR CALLBACK aboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     case WM_INITDIALOG:
         SetDlgItemTextA(dialog, IDC_ABOUT_LINE, aboutLine.data());
         SetDlgItemTextA(dialog, IDC_ABOUT_TEXT, aboutText.data());
-        return TRUE;
+        // The button, not the text, takes the focus: the text shows unselected.
+        SetFocus(GetDlgItem(dialog, IDOK));
+        return FALSE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) EndDialog(dialog, 1);
         return TRUE;

@@ -13,6 +13,7 @@ E2E_SCREEN=1024x768
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX="$BUILD_WIN/wineprefix"
 WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
+WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 
 e2e_fail() {
     echo "FAIL: $*" >&2
@@ -34,7 +35,7 @@ e2e_setup() {
 }
 
 e2e_teardown() {
-    "$WINE"server -k >/dev/null 2>&1 || wineserver -k >/dev/null 2>&1 || true
+    "$WINESERVER" -k >/dev/null 2>&1 || true
     [ -n "${E2E_XVFB:-}" ] && kill "$E2E_XVFB" 2>/dev/null || true
 }
 

@@ -32,7 +32,7 @@ for s in "${scenarios[@]}"; do
         failed=$((failed + 1))
         echo "FAILED $s"
         # Whatever the scenario left running goes before the next one.
-        "$WINE"server -k >/dev/null 2>&1 || true
+        "$WINESERVER" -k >/dev/null 2>&1 || true
     fi
 done
 echo "e2e: $passed passed, $failed failed"
