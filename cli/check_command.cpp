@@ -7,7 +7,6 @@
 
 #include "cli/commands.h"
 #include "hfs/check.h"
-#include "hfs/internal.h"
 
 namespace verrin::cli {
 
@@ -38,10 +37,9 @@ int cmdCheck(int argc, char** argv)
                      problems.size() == 1 ? "" : "s");
         return 1;
     }
-    const uint8_t* m = volume.mdb->data;
-    std::printf("%s: OK: %u files, %u folders, %u of %u allocation blocks free\n", args[0].c_str(),
-                read32(m + mdb::filCnt), read32(m + mdb::dirCnt), static_cast<unsigned>(read16(m + mdb::freeBks)),
-                static_cast<unsigned>(read16(m + mdb::nmAlBlks)));
+    const VolumeInfo v = volumeInfo();
+    std::printf("%s: OK: %u files, %u folders, %u of %u allocation blocks free\n", args[0].c_str(), v.files,
+                v.folders, v.freeBlocks, v.blocks);
     return 0;
 }
 

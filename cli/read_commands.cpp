@@ -11,7 +11,6 @@
 #endif
 
 #include "cli/commands.h"
-#include "hfs/internal.h"
 
 namespace verrin::cli {
 
@@ -194,30 +193,22 @@ int cmdInfo(int argc, char** argv)
     if (!unknown.empty()) return failUsage("info", ("unknown option " + unknown[0]).c_str());
     if (args.size() != 1) return failUsage("info", "give one image");
     if (!mountImageArgument(args[0], false)) return 1;
-    const uint8_t* m = volume.mdb->data;
-    uint8_t name[32] = {};
-    std::memcpy(name, m + mdb::vn, std::min<size_t>(m[mdb::vn], 27) + 1);
-    name[0] = std::min<uint8_t>(name[0], 27);
-    const uint32_t blockSize = read32(m + mdb::alBlkSiz);
-    const uint32_t blocks = read16(m + mdb::nmAlBlks);
-    const uint32_t freeBlocks = read16(m + mdb::freeBks);
-    const uint32_t files = read32(m + mdb::filCnt);
-    const uint32_t folders = read32(m + mdb::dirCnt);
+    const VolumeInfo v = volumeInfo();
     if (hasFlag(argc, argv, "--json")) {
         std::printf("{\"name\": %s, \"blockSize\": %u, \"blocks\": %u, \"freeBlocks\": %u, \"files\": %u, "
                     "\"folders\": %u}\n",
-                    jsonString(itemName(name)).c_str(), blockSize, blocks, freeBlocks, files, folders);
+                    jsonString(itemName(v.name)).c_str(), v.blockSize, v.blocks, v.freeBlocks, v.files, v.folders);
         return 0;
     }
-    std::printf("Name:           %s\n", itemName(name).c_str());
-    std::printf("Block size:     %u bytes\n", blockSize);
-    std::printf("Blocks:         %u (%llu bytes)\n", blocks, static_cast<unsigned long long>(blocks) * blockSize);
-    std::printf("Free blocks:    %u (%llu bytes)\n", freeBlocks,
-                static_cast<unsigned long long>(freeBlocks) * blockSize);
-    std::printf("Files:          %u\n", files);
-    std::printf("Folders:        %u\n", folders);
-    std::printf("Created:        %s\n", isoDate(read32(m + mdb::crDate)).c_str());
-    std::printf("Modified:       %s\n", isoDate(read32(m + mdb::lsMod)).c_str());
+    std::printf("Name:           %s\n", itemName(v.name).c_str());
+    std::printf("Block size:     %u bytes\n", v.blockSize);
+    std::printf("Blocks:         %u (%llu bytes)\n", v.blocks, static_cast<unsigned long long>(v.blocks) * v.blockSize);
+    std::printf("Free blocks:    %u (%llu bytes)\n", v.freeBlocks,
+                static_cast<unsigned long long>(v.freeBlocks) * v.blockSize);
+    std::printf("Files:          %u\n", v.files);
+    std::printf("Folders:        %u\n", v.folders);
+    std::printf("Created:        %s\n", isoDate(v.createDate).c_str());
+    std::printf("Modified:       %s\n", isoDate(v.modifyDate).c_str());
     return 0;
 }
 

@@ -11,7 +11,6 @@
 
 #include "base/macroman.h"
 #include "cli/commands.h"
-#include "hfs/internal.h"
 
 namespace verrin::cli {
 

@@ -146,6 +146,21 @@ void flushVolume();
 void revertVolume();
 // Frees the cache without writing and forgets the volume.
 void closeVolume();
+// What the mounted volume's master directory block says about it, as the
+// volume information shows it.
+struct VolumeInfo {
+    uint8_t name[32];     // length-prefixed, at most 27 characters
+    uint32_t blockSize;   // allocation block size in bytes
+    uint32_t blocks;      // allocation blocks
+    uint32_t freeBlocks;  // unused allocation blocks
+    uint32_t files;       // files on the volume
+    uint32_t folders;     // folders on the volume, the root not counted
+    uint32_t createDate;  // HFS dates
+    uint32_t modifyDate;
+};
+// The mounted volume's information; all zero when no volume is mounted.
+VolumeInfo volumeInfo();
+
 // Runs the drive's formatter after the read-only and support checks.
 void formatDrive(int driveIndex);
 

@@ -1,6 +1,6 @@
-// Names shared inside the engine only: field offsets of the master directory
-// block, node and record layouts, the two B-tree descriptors and the checked
-// node and record accessors that every tree walk goes through.
+// Names shared inside the engine only: the two B-tree descriptors and the
+// checked node and record accessors that every tree walk goes through (the
+// field offsets themselves are public, in hfs/layout.h).
 //
 // Node invariants that readNode establishes before any caller looks inside
 // a node (a node that breaks one is reported as errBadNode, never used):
@@ -14,49 +14,9 @@
 #include <cstdint>
 
 #include "hfs/hfs.h"
+#include "hfs/layout.h"
 
 namespace verrin {
-
-// Master directory block fields (offsets in the MDB sector).
-namespace mdb {
-constexpr uint32_t sigWord = 0, crDate = 2, lsMod = 6, atrb = 10, nmFls = 12, vbmSt = 14, allocPtr = 16,
-                   nmAlBlks = 18, alBlkSiz = 20, clpSiz = 24, alBlSt = 28, nxtCNID = 30, freeBks = 34, vn = 36,
-                   volBkUp = 64, vSeqNum = 68, wrCnt = 70, xtClpSiz = 74, ctClpSiz = 78, nmRtDirs = 82,
-                   filCnt = 84, dirCnt = 88, fndrInfo = 92, xtFlSize = 130, xtExtRec = 134, ctFlSize = 146,
-                   ctExtRec = 150;
-}  // namespace mdb
-
-constexpr uint16_t sigHfs = 0x4244;     // "BD"
-constexpr uint16_t sigDdm = 0x4552;     // "ER"
-constexpr uint16_t sigPmap = 0x504D;    // "PM"
-constexpr uint16_t sigOldMap = 0x5453;  // "TS"
-
-// Node descriptor and header record fields (offsets in the node).
-namespace nd {
-constexpr uint32_t fLink = 0, bLink = 4, type = 8, height = 9, nRecs = 10;
-constexpr uint8_t indexNode = 0, headerNode = 1, mapNode = 2, leafNode = 0xFF;
-}  // namespace nd
-namespace bth {
-constexpr uint32_t depth = 14, root = 16, nRecs = 20, fNode = 24, lNode = 28, nodeSize = 32, keyLen = 34,
-                   nNodes = 36, freeNodes = 40;
-}  // namespace bth
-
-// File record fields (offsets in the record's data).
-namespace fil {
-constexpr uint32_t usrWds = 4, flNum = 20, lgLen = 26, pyLen = 30, rLgLen = 36, rPyLen = 40, crDat = 44,
-                   mdDat = 48, extRec = 74, rExtRec = 86;
-constexpr uint32_t recordSize = 102;
-}  // namespace fil
-// Folder record fields.
-namespace dir {
-constexpr uint32_t flags = 2, val = 4, dirId = 6, crDat = 10, mdDat = 14;
-constexpr uint32_t recordSize = 70;
-}  // namespace dir
-// Folder thread record fields.
-namespace thd {
-constexpr uint32_t parId = 10, cName = 14;
-constexpr uint32_t recordSize = 46;
-}  // namespace thd
 
 // The deepest tree the engine walks; real HFS trees are far shallower.
 constexpr int maxTreeDepth = 16;

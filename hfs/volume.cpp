@@ -393,15 +393,33 @@ void mountVolume()
     volume.mounted = true;
     currentFolderId = 2;
     parentFolderId = 1;
-    std::memset(currentFolderName, 0, sizeof currentFolderName);
-    std::memcpy(currentFolderName, d + mdb::vn, std::min<size_t>(d[mdb::vn], 27) + 1);
-    currentFolderName[0] = static_cast<uint8_t>(std::min<int>(d[mdb::vn], 27));
+    std::memcpy(currentFolderName, volumeInfo().name, sizeof currentFolderName);
     // The root folder's own name is the one its catalog record carries.
     CatalogItem root;
     uint32_t rootParent = 0;
     if (folderById(2, root, rootParent) == 1 && rootParent == 1)
         std::memcpy(currentFolderName, root.name, sizeof currentFolderName);
     lastError = errNone;
+}
+
+VolumeInfo volumeInfo()
+{
+    VolumeInfo info{};
+    if (!volume.mounted || !volume.mdb) return info;
+    const uint8_t* m = volume.mdb->data;
+    const uint8_t* name;
+    int length;
+    mdbName(m, name, length);
+    info.name[0] = static_cast<uint8_t>(length);
+    std::memcpy(info.name + 1, name, static_cast<size_t>(length));
+    info.blockSize = read32(m + mdb::alBlkSiz);
+    info.blocks = read16(m + mdb::nmAlBlks);
+    info.freeBlocks = read16(m + mdb::freeBks);
+    info.files = read32(m + mdb::filCnt);
+    info.folders = read32(m + mdb::dirCnt);
+    info.createDate = read32(m + mdb::crDate);
+    info.modifyDate = read32(m + mdb::lsMod);
+    return info;
 }
 
 void formatDrive(int driveIndex)
