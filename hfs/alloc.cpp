@@ -1,7 +1,10 @@
 // Allocation blocks and extents: free-run search in the volume bitmap,
 // marking and freeing runs, growing a fork (in place first), new extent
 // descriptors and extents-overflow records, releasing a fork's blocks, and
-// the write-permission check every change starts with.
+// the write-permission check every change starts with. Also the allocators'
+// memory between calls (AllocationState in internal.h): the hints that let
+// a first-fit search start past the blocks known to be in use, and the
+// blocks that must not be given out although the bitmap shows them free.
 //
 // Invariants kept:
 //   - drFreeBks equals the number of clear bits below drNmAlBlks: marking
@@ -15,6 +18,10 @@
 //     record has all three descriptors in use.
 //   - Every block a fork owns has its bitmap bit set; runs never reach
 //     beyond drNmAlBlks.
+//   - A search never returns a held block (freed since the last flush, or
+//     claimed by an extent of a damaged volume), and returns exactly what a
+//     first-fit search from block 0 over the bitmap and the held blocks
+//     would return: the hints only skip blocks that cannot start a fit.
 // Calls the cache, the extent-record lookup of the read side and the B-tree
 // changes (for extents-overflow records).
 #include <algorithm>
@@ -26,6 +33,8 @@
 
 namespace verrin {
 
+AllocationState allocation;
+
 namespace {
 
 // Sequential access to bitmap bytes, one cached sector at a time.
@@ -34,7 +43,7 @@ struct BitmapCursor {
     uint32_t sectorIndex = 0xFFFFFFFFu;
 };
 
-// The bitmap byte holding block `block`; nullptr with lastError on a read
+// The bitmap sector holding block `block`; nullptr with lastError on a read
 // failure.
 CacheBuffer* bitmapSector(BitmapCursor& c, uint32_t block)
 {
@@ -46,12 +55,27 @@ CacheBuffer* bitmapSector(BitmapCursor& c, uint32_t block)
     return c.sector;
 }
 
-bool blockInUse(BitmapCursor& c, uint32_t block, bool& used)
+uint8_t heldBits(const std::vector<uint8_t>& bits, uint32_t byteIndex)
+{
+    return byteIndex < bits.size() ? bits[byteIndex] : 0;
+}
+
+// The byte of blocks block & ~7 .. (block | 7) as the allocator sees them:
+// a bit is set for a block in use or held. False on a read failure.
+bool usedByte(BitmapCursor& c, uint32_t block, uint8_t& used)
 {
     CacheBuffer* s = bitmapSector(c, block);
     if (!s) return false;
-    used = (s->data[(block / 8) % 512] & (0x80u >> (block % 8))) != 0;
+    const uint32_t at = block / 8;
+    used = static_cast<uint8_t>(s->data[at % 512] | heldBits(allocation.freedUncommitted, at) |
+                                heldBits(allocation.claimedBlocks, at));
     return true;
+}
+
+void setBits(std::vector<uint8_t>& bits, uint32_t first, uint32_t count, uint32_t total)
+{
+    if (bits.empty()) bits.assign((total + 7) / 8, 0);
+    for (uint32_t b = first; b < first + count && b < total; ++b) bits[b / 8] |= static_cast<uint8_t>(0x80u >> (b % 8));
 }
 
 // Sets or clears the bits of a run; returns the bits that changed.
@@ -90,7 +114,107 @@ bool runInsideVolume(uint32_t first, uint32_t count)
 
 uint32_t pyLenField(uint8_t forkType) { return forkType == dataFork ? fil::pyLen : fil::rPyLen; }
 
+struct Run {
+    uint32_t start = 0;
+    uint32_t length = 0;
+};
+
+// Walks the blocks from `from` upward until a free run of `wanted` blocks
+// is found (fit), keeping the longest shorter run seen and the first free
+// block. Bytes entirely in use outside a run, and entirely free inside one,
+// are passed a byte at a time. False on a read failure.
+bool scanRuns(BitmapCursor& c, uint32_t from, uint32_t wanted, Run& fit, Run& longest, uint32_t& firstFree)
+{
+    const uint32_t blocks = volume.numBlocks;
+    Run current;
+    firstFree = blocks;
+    uint32_t b = from;
+    while (b < blocks) {
+        uint8_t used;
+        if (!usedByte(c, b, used)) return false;
+        if (b % 8 == 0 && b + 8 <= blocks) {
+            if (current.length == 0 && used == 0xFF) {
+                b += 8;
+                continue;
+            }
+            if (current.length > 0 && used == 0x00) {
+                current.length += 8;
+                b += 8;
+                if (current.length >= wanted) {
+                    fit = current;
+                    return true;
+                }
+                continue;
+            }
+        }
+        if (used & (0x80u >> (b % 8))) {
+            if (current.length > longest.length) longest = current;
+            current.length = 0;
+        } else {
+            if (firstFree == blocks) firstFree = b;
+            if (current.length == 0) current.start = b;
+            if (++current.length >= wanted) {
+                fit = current;
+                return true;
+            }
+        }
+        ++b;
+    }
+    if (current.length > longest.length) longest = current;
+    return true;
+}
+
+// Where a first-fit search for `length` blocks may begin.
+uint32_t searchStart(uint32_t length)
+{
+    uint32_t start = allocation.lowestFreeBlock;
+    for (const AllocationState::RunHint& h : allocation.runHints)
+        if (h.length <= length) start = std::max(start, h.start);
+    return start;
+}
+
+void rememberRunStart(uint32_t length, uint32_t start)
+{
+    for (AllocationState::RunHint& h : allocation.runHints)
+        if (h.length == length) {
+            h.start = start;
+            return;
+        }
+    if (allocation.runHints.size() >= 32) allocation.runHints.clear();
+    allocation.runHints.push_back({length, start});
+}
+
 }  // namespace
+
+void forgetAllocationState() { allocation = AllocationState{}; }
+
+void allocationReverted()
+{
+    allocation.freedUncommitted.clear();
+    allocation.lowestFreeBlock = 0;
+    allocation.runHints.clear();
+    allocation.lowestFreeNode[0] = allocation.lowestFreeNode[1] = 0;
+}
+
+void allocationCommitted()
+{
+    const std::vector<uint8_t>& freed = allocation.freedUncommitted;
+    const auto first = std::find_if(freed.begin(), freed.end(), [](uint8_t byte) { return byte != 0; });
+    if (first == freed.end()) {
+        allocation.freedUncommitted.clear();
+        return;
+    }
+    // A released block may join free blocks below it into a longer run.
+    const auto firstBlock = static_cast<uint32_t>(first - freed.begin()) * 8;
+    allocation.lowestFreeBlock = std::min(allocation.lowestFreeBlock, firstBlock);
+    allocation.runHints.clear();
+    allocation.freedUncommitted.clear();
+}
+
+void holdClaimedBlocks(uint32_t first, uint32_t count)
+{
+    setBits(allocation.claimedBlocks, first, count, volume.numBlocks);
+}
 
 bool volumeWritable()
 {
@@ -121,61 +245,38 @@ int findFreeRun(uint32_t& start, uint32_t& length)
         // Exact mode: only the run that begins at `start`.
         uint32_t run = 0;
         for (uint32_t b = start; b < blocks && run < length; ++b, ++run) {
-            bool used;
-            if (!blockInUse(c, b, used)) return -1;
-            if (used) break;
+            uint8_t used;
+            if (!usedByte(c, b, used)) return -1;
+            if (used & (0x80u >> (b % 8))) break;
         }
         if (run == 0) return -1;
         if (run >= length) return 0;
         length = run;
         return 1;
     }
-    // First fit from block 0; remember the longest run in case none fits.
-    uint32_t bestStart = 0, bestLength = 0;
-    uint32_t runStart = 0, runLength = 0;
-    uint32_t b = 0;
-    while (b < blocks) {
-        CacheBuffer* s = bitmapSector(c, b);
-        if (!s) return -1;
-        const uint8_t byte = s->data[(b / 8) % 512];
-        if (b % 8 == 0 && b + 8 <= blocks) {
-            if (runLength == 0 && byte == 0xFF) {
-                b += 8;
-                continue;
-            }
-            if (runLength > 0 && byte == 0x00) {
-                runLength += 8;
-                b += 8;
-                if (runLength >= length) {
-                    start = runStart;
-                    return 0;
-                }
-                continue;
-            }
-        }
-        const bool used = (byte & (0x80u >> (b % 8))) != 0;
-        if (used) {
-            if (runLength > bestLength) {
-                bestStart = runStart;
-                bestLength = runLength;
-            }
-            runLength = 0;
-        } else {
-            if (runLength == 0) runStart = b;
-            if (++runLength >= length) {
-                start = runStart;
-                return 0;
-            }
-        }
-        ++b;
+    // First fit, from where the hints say a fitting run can begin.
+    const uint32_t lowest = allocation.lowestFreeBlock;
+    const uint32_t from = searchStart(length);
+    Run fit, longest;
+    uint32_t firstFree = blocks;
+    if (!scanRuns(c, from, length, fit, longest, firstFree)) return -1;
+    if (from == lowest) allocation.lowestFreeBlock = firstFree;
+    if (fit.length > 0) {
+        rememberRunStart(length, fit.start);
+        start = fit.start;
+        return 0;
     }
-    if (runLength > bestLength) {
-        bestStart = runStart;
-        bestLength = runLength;
+    rememberRunStart(length, blocks);
+    // No run is long enough: the longest one wins (the earlier of equals),
+    // which may lie below where the search began.
+    if (from != lowest) {
+        longest = Run{};
+        if (!scanRuns(c, lowest, length, fit, longest, firstFree)) return -1;
+        allocation.lowestFreeBlock = firstFree;
     }
-    if (bestLength == 0) return -1;
-    start = bestStart;
-    length = bestLength;
+    if (longest.length == 0) return -1;
+    start = longest.start;
+    length = longest.length;
     return 1;
 }
 
@@ -191,6 +292,7 @@ void freeBlocks(uint32_t first, uint32_t count)
 {
     if (lastError != errNone || count == 0 || !runInsideVolume(first, count)) return;
     const uint32_t changed = changeBits(first, count, false);
+    setBits(allocation.freedUncommitted, first, count, volume.numBlocks);
     const uint32_t free = read16(volume.mdb->data + mdb::freeBks);
     put16(static_cast<uint16_t>(std::min<uint32_t>(free + changed, volume.numBlocks)), volume.mdb, mdb::freeBks);
 }

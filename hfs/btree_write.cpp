@@ -588,9 +588,31 @@ void treeInsert(const BTree& t, const uint8_t* record, uint16_t length)
 
 void treeDelete(const BTree& t, const uint8_t* key) { btDelete(t, treeRoot(t), key); }
 
+namespace {
+
+uint32_t treeSlot(const BTree& t) { return t.file->fileId == 3 ? 0 : 1; }
+
+bool nodeClaimed(const BTree& t, uint32_t n)
+{
+    const std::vector<uint8_t>& claimed = allocation.claimedNodes[treeSlot(t)];
+    return n / 8 < claimed.size() && (claimed[n / 8] & (0x80u >> (n % 8)));
+}
+
+}  // namespace
+
+void holdClaimedNode(const BTree& t, uint32_t node)
+{
+    std::vector<uint8_t>& claimed = allocation.claimedNodes[treeSlot(t)];
+    if (claimed.size() <= node / 8) claimed.resize(node / 8 + 1, 0);
+    claimed[node / 8] |= static_cast<uint8_t>(0x80u >> (node % 8));
+}
+
 uint32_t btAllocNode(const BTree& t)
 {
-    // At most two rounds: the second one follows a growth of the file.
+    // No node below the hint is free, so the walk skips the map bytes that
+    // cover only nodes below it. At most two rounds: the second one follows
+    // a growth of the file.
+    uint32_t& lowestFree = allocation.lowestFreeNode[treeSlot(t)];
     for (int round = 0; round < 2 && lastError == errNone; ++round) {
         const uint32_t nodes = treeNodes(t);
         uint32_t base = 0;
@@ -601,15 +623,19 @@ uint32_t btAllocNode(const BTree& t)
                 setError(errBadNode);
                 return 0;
             }
-            for (uint32_t at = part.begin; at < part.end && base < nodes; ++at, base += 8) {
+            const uint32_t partNodes = 8 * (part.end - part.begin);
+            const uint32_t skip = lowestFree > base ? std::min(lowestFree - base, partNodes) / 8 : 0;
+            base += 8 * skip;
+            for (uint32_t at = part.begin + skip; at < part.end && base < nodes; ++at, base += 8) {
                 const uint8_t byte = part.buffer->data[at];
                 if (byte == 0xFF) continue;
                 for (uint32_t bit = 0; bit < 8 && base + bit < nodes; ++bit) {
                     const uint8_t mask = static_cast<uint8_t>(0x80u >> bit);
-                    if (byte & mask) continue;
+                    if ((byte & mask) || nodeClaimed(t, base + bit)) continue;
                     putByte(static_cast<uint8_t>(byte | mask), part.buffer, at);
                     const uint32_t free = header32(t, bth::freeNodes);
                     putHeader32(t, bth::freeNodes, free > 0 ? free - 1 : 0);
+                    lowestFree = base + bit + 1;
                     return base + bit;
                 }
             }
@@ -617,6 +643,7 @@ uint32_t btAllocNode(const BTree& t)
             if (!nextMapPart(t, &part, next)) return 0;
             part = next;
         }
+        lowestFree = std::max(lowestFree, nodes);
         if (round == 0) growTree(t);
     }
     setError(errMacDiskFull);
@@ -642,6 +669,8 @@ void btFreeNode(const BTree& t, uint32_t n)
             if (byte & mask) {
                 putByte(static_cast<uint8_t>(byte & ~mask), part.buffer, at);
                 putHeader32(t, bth::freeNodes, header32(t, bth::freeNodes) + 1);
+                uint32_t& lowestFree = allocation.lowestFreeNode[treeSlot(t)];
+                lowestFree = std::min(lowestFree, n);
             }
             return;
         }

@@ -330,10 +330,12 @@ void flushVolume()
     for (FlushUndo& u : undo) u.buffer->flags &= static_cast<uint8_t>(~bufDirty);
     DriveEntry* e = currentEntry();
     if (e && e->sync) e->sync(*e);
+    allocationCommitted();
 }
 
 void revertVolume()
 {
+    allocationReverted();
     for (CacheBuffer* b = cacheHead; b; b = b->next) {
         if (!(b->flags & bufDirty)) continue;
         if (readSectors(b->data, 1, b->sector) != 1) {
@@ -351,6 +353,7 @@ void revertVolume()
 void closeVolume()
 {
     emptyCache();
+    forgetAllocationState();
     volume = Volume{};
     std::memset(&extentsControl, 0, sizeof extentsControl);
     std::memset(&catalogControl, 0, sizeof catalogControl);

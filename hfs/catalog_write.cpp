@@ -125,9 +125,11 @@ bool enterFolder(uint32_t folderId)
     return true;
 }
 
+uint32_t pendingCatalogID() { return std::max(read32(volume.mdb->data + mdb::nxtCNID), allocation.idFloor); }
+
 uint32_t nextCatalogID()
 {
-    const uint32_t id = read32(volume.mdb->data + mdb::nxtCNID);
+    const uint32_t id = pendingCatalogID();
     put32(id + 1, volume.mdb, mdb::nxtCNID);
     return id;
 }
@@ -150,7 +152,7 @@ void createFolder(const uint8_t* name)
         setError(errMacCreate);
         return;
     }
-    const uint32_t id = read32(volume.mdb->data + mdb::nxtCNID);
+    const uint32_t id = pendingCatalogID();
     const uint32_t now = macNow();
     uint8_t data[dir::recordSize] = {};
     data[0] = cdrFolder;
@@ -182,7 +184,7 @@ void createFile(const FileInfo& info)
         setError(errMacCreate);
         return;
     }
-    const uint32_t id = read32(volume.mdb->data + mdb::nxtCNID);
+    const uint32_t id = pendingCatalogID();
     uint32_t created = info.createDate;
     uint32_t modified = info.modifyDate;
     if (created == 0) created = modified = macNow();

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "hfs/hfs.h"
 #include "hfs/layout.h"
@@ -96,6 +97,51 @@ void btFreeNode(const BTree& t, uint32_t node);
 // keep the header record in step. Errors through lastError.
 void treeInsert(const BTree& t, const uint8_t* record, uint16_t length);
 void treeDelete(const BTree& t, const uint8_t* key);
+
+// What the allocators remember about the mounted volume between calls:
+// where searches may start, and what they must not hand out.
+//   - No block below lowestFreeBlock is free, and no free run of at least
+//     `length` blocks starts below the `start` of a runHints entry; so a
+//     first-fit search may begin at the larger of the two and still find
+//     the run a search from block 0 would find.
+//   - Blocks freed since the last flush stay held (freedUncommitted) until
+//     that flush commits: fork data goes straight to free blocks before the
+//     flush, and must never land in blocks the volume on the medium still
+//     gives to a file.
+//   - claimedBlocks and claimedNodes hold what the extents and the trees of
+//     a damaged volume use although its bitmap or node map shows it free
+//     (set when a change is forced onto such a volume); idFloor is above
+//     every catalog ID in use there. These last until the volume is closed.
+//   - No node of tree t below lowestFreeNode[t] is free (0 extents, 1
+//     catalog).
+// The bit vectors use the bitmap's layout and are empty when nothing is held.
+struct AllocationState {
+    uint32_t lowestFreeBlock = 0;
+    struct RunHint {
+        uint32_t length;
+        uint32_t start;
+    };
+    std::vector<RunHint> runHints;
+    std::vector<uint8_t> freedUncommitted;
+    std::vector<uint8_t> claimedBlocks;
+    uint32_t lowestFreeNode[2] = {0, 0};
+    std::vector<uint8_t> claimedNodes[2];
+    uint32_t idFloor = 0;
+};
+extern AllocationState allocation;
+
+// A volume was mounted or closed: forget everything.
+void forgetAllocationState();
+// The cache was reverted: blocks and nodes given out since the last flush
+// are free again, and those freed since then are in use again.
+void allocationReverted();
+// A flush completed: the blocks freed before it may be given out.
+void allocationCommitted();
+// Marks blocks or nodes of a damaged volume that must never be given out.
+void holdClaimedBlocks(uint32_t first, uint32_t count);
+void holdClaimedNode(const BTree& t, uint32_t node);
+// The catalog ID the next item gets: drNxtCNID, or idFloor when higher.
+uint32_t pendingCatalogID();
 
 // Builds a catalog key (length byte, reserved, parent, name) into 38 bytes.
 void buildCatalogKey(uint8_t* key, uint32_t parentId, const uint8_t* name);

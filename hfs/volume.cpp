@@ -347,6 +347,7 @@ void mountVolume()
 {
     lastError = errNone;
     volume.mounted = false;
+    forgetAllocationState();
     CacheBuffer* m = getVolumeSector(2);
     if (!m) return;
     pinBuffer(m);
