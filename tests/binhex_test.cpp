@@ -201,3 +201,40 @@ TEST_F(BinHexTest, ShortSourceIsReported)
     writeBinHex(info, memorySource(source), memorySink(sink));
     EXPECT_EQ(lastError, errDamagedFile);
 }
+
+TEST_F(BinHexTest, EndlessInputEndsWithAnError)
+{
+    // A source that never ends: its prefix, then one character forever (the
+    // test gives up after 8 MB so a fault shows as a failure, not a hang).
+    struct Endless {
+        std::string prefix;
+        char fill;
+        size_t reads = 0;
+    };
+    const auto read = [](void* context) -> int {
+        auto& e = *static_cast<Endless*>(context);
+        if (++e.reads > (8u << 20)) return -1;
+        return static_cast<uint8_t>(e.reads <= e.prefix.size() ? e.prefix[e.reads - 1] : e.fill);
+    };
+    const std::string text = encodeBinHex(makeInfo("Endless", "TEXT", "ttxt", 0), patternBytes(5000, 3), {});
+    const std::string header = text.substr(0, text.find(':') + 40);  // the header and a little data
+    const struct {
+        Endless source;
+        int32_t error;
+    } cases[] = {
+        {{"", 'x'}, errWrongFileType},                     // text that never starts
+        {{"", '\r'}, errWrongFileType},                    // empty lines forever
+        {{header, ' '}, errDamagedFile},                   // the data stops, the input does not
+        {{header, '!'}, errDamagedFile},                   // encoded characters past the declared length
+    };
+    for (auto c : cases) {
+        lastError = errNone;
+        BinHexReader reader;
+        MacFileInfo info;
+        MemorySink sink;
+        if (readBinHexHeader(reader, ByteSource{read, nullptr, &c.source}, info, 0x7FFFFFFF))
+            readBinHexForks(reader, info, memorySink(sink));
+        EXPECT_EQ(lastError, c.error) << c.source.fill;
+        EXPECT_LT(c.source.reads, 8u << 20) << c.source.fill;
+    }
+}

@@ -40,6 +40,12 @@ constexpr std::array<uint16_t, 256> makeCrcTable()
 constexpr std::array<uint16_t, 256> crcTable = makeCrcTable();
 
 constexpr uint8_t runMarker = 0x90;
+// How far the search for the start of the encoded text reads (mail or news
+// text before it), and how many characters outside the alphabet may stand
+// together inside the text (line ends, spaces a mailer added): beyond
+// either the input is not BinHex, or not any longer, however much follows.
+constexpr uint32_t startSearchLimit = 1u << 20;
+constexpr uint32_t gapLimit = 4096;
 constexpr uint8_t cr = 0x0D;
 constexpr uint8_t lf = 0x0A;
 
@@ -217,7 +223,7 @@ bool findStart(BinHexReader& r)
     bool lineStart = true;
     bool introSeen = false;
     size_t introPos = 0;  // characters of the intro matched on this line; SIZE_MAX: no match
-    for (;;) {
+    for (uint32_t scanned = 0; scanned < startSearchLimit; ++scanned) {
         int c = readByte(r.in);
         if (lastError != errNone || c < 0) break;
         if (isLineEnd(c)) {
@@ -232,6 +238,7 @@ bool findStart(BinHexReader& r)
             bool closed = false;
             int d = -1;
             while (r.replayCount < sizeof r.replay) {
+                ++scanned;
                 d = readByte(r.in);
                 if (lastError != errNone || d < 0) break;
                 r.replay[r.replayCount++] = static_cast<uint8_t>(d);
@@ -277,9 +284,10 @@ int nextEscaped(BinHexReader& r)
     if (r.textEnded) return -1;
     uint32_t values[4];
     uint32_t count = 0;
+    uint32_t gap = 0;
     while (count < 4) {
         int c = nextRaw(r);
-        if (lastError != errNone || c < 0) {
+        if (lastError != errNone || c < 0 || ++gap > gapLimit) {
             r.textEnded = true;
             break;
         }
@@ -289,7 +297,10 @@ int nextEscaped(BinHexReader& r)
             break;
         }
         int v = inverse[static_cast<uint8_t>(c)];
-        if (v >= 0) values[count++] = static_cast<uint32_t>(v);
+        if (v >= 0) {
+            values[count++] = static_cast<uint32_t>(v);
+            gap = 0;
+        }
     }
     // Four characters make three bytes; at the end, two make one and three
     // make two.
