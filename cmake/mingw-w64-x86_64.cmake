@@ -26,8 +26,10 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 find_program(VERRIN_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(VERRIN_WINE)
   # mscoree/mshtml disabled: no Mono or Gecko install prompts while the
-  # prefix is created on the first run.
+  # prefix is created on the first run. wnaspi32 native: a wnaspi32.dll
+  # beside the program (the tests' ASPI stand-in) is loaded instead of
+  # Wine's own.
   set(CMAKE_CROSSCOMPILING_EMULATOR
       env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
-          WINEDLLOVERRIDES=mscoree,mshtml= ${VERRIN_WINE})
+          "WINEDLLOVERRIDES=mscoree,mshtml=\\;wnaspi32=n" ${VERRIN_WINE})
 endif()

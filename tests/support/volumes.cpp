@@ -4,8 +4,11 @@
 #include <cstring>
 
 #include "base/macroman.h"
+#include "base/ui_headless.h"
 #include "devices/image_drive.h"
+#include "hfs/check.h"
 #include "hfs/drive.h"
+#include "hfs/format.h"
 
 namespace verrin::testsupport {
 
@@ -85,6 +88,53 @@ bool readWholeFork(uint32_t parentId, const uint8_t* name, uint8_t fork, std::st
     }
     unpinBuffer(ref.buffer);
     return ok && lastError == errNone;
+}
+
+std::vector<std::string> formatAndUseDrive(int drive, size_t bytes)
+{
+    std::vector<std::string> problems;
+    const auto failed = [&problems](const std::string& step) {
+        problems.push_back(step + ": " + std::to_string(lastError));
+        lastError = errNone;
+    };
+    headless::reset();
+    headless::scriptedAnswers = {uiAnswerOk, uiAnswerYes};
+    setNewVolumeName(reinterpret_cast<const uint8_t*>("Scratch"), 7);
+    lastError = errNone;
+    formatDrive(drive);
+    if (lastError != errNone) failed("format");
+    selectDrive(drive);
+    if (lastError != errNone || volumeCount != 1) {
+        failed("scan, volumes " + std::to_string(volumeCount));
+        return problems;
+    }
+    const std::vector<uint8_t> name = macName("Written");
+    std::string data(bytes, '\0');
+    for (size_t i = 0; i < bytes; ++i) data[i] = static_cast<char>(i * 7 + i / 512);
+    headless::reset();
+    if (!mountAt(0) || !enterFolder(2)) failed("mount");
+    if (!headless::shown.empty()) problems.push_back("asked: " + headless::shown[0].text);
+    FileInfo info{};
+    std::memcpy(info.name, name.data(), name.size());
+    std::memcpy(info.finderInfo, "BINAmisc", 8);
+    createFile(info);
+    FileRef ref = openFileRef(2, name.data());
+    if (lastError != errNone) return failed("create"), problems;
+    pinBuffer(ref.buffer);
+    WriteRequest request{dataFork, ref, 0, reinterpret_cast<const uint8_t*>(data.data()),
+                         static_cast<uint32_t>(data.size())};
+    appendToFork(request);
+    unpinBuffer(ref.buffer);
+    flushVolume();
+    if (lastError != errNone) failed("write");
+    closeVolume();
+    selectDrive(drive);
+    std::string back;
+    if (!mountAt(0) || !readWholeFork(2, name.data(), dataFork, back)) failed("read back");
+    if (back != data) problems.push_back("the file read back differs");
+    for (const std::string& p : checkVolume()) problems.push_back(p);
+    closeVolume();
+    return problems;
 }
 
 std::vector<uint8_t> macName(const std::string& text)

@@ -35,6 +35,14 @@ bool readWholeFork(uint32_t parentId, const uint8_t* name, uint8_t fork, std::st
 // A length-prefixed Mac name from plain text (Mac Roman bytes).
 std::vector<uint8_t> macName(const std::string& text);
 
+// The life of a drive in the program, through its own operations: formats
+// it as "Scratch" (answering the formatter's questions), lists and mounts
+// its one volume, writes a file of `bytes` pattern bytes into the root
+// folder, flushes, selects the drive again, reads the file back and checks
+// the volume. Returns what went wrong, one line each; empty when all went
+// well.
+std::vector<std::string> formatAndUseDrive(int drive, size_t bytes);
+
 // Builds a partitioned image: a driver descriptor map and an Apple
 // partition map of `blockSize`-byte blocks, each given bare volume placed
 // as an "Apple_HFS" partition (in the order given), optionally a leading
