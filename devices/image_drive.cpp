@@ -61,9 +61,10 @@ int32_t readDeviceSectors(DriveEntry& entry, uint8_t* buffer, uint32_t sectors, 
         want = avail;
     }
     if (!seekImage(s->file, s->dataOffset + offset)) return 0;
-    if (std::fread(buffer, 1, want, s->file) != want) return 0;
+    // want is at most the transfer the caller sized its buffer for.
+    if (std::fread(buffer, 1, static_cast<size_t>(want), s->file) != want) return 0;
     const uint64_t filled = static_cast<uint64_t>(whole) * s->sectorSize;
-    if (filled > want) std::memset(buffer + want, 0, filled - want);
+    if (filled > want) std::memset(buffer + want, 0, static_cast<size_t>(filled - want));
     return static_cast<int32_t>(whole);
 }
 
@@ -82,7 +83,7 @@ int32_t writeDeviceSectors(DriveEntry& entry, const uint8_t* buffer, uint32_t se
         want = static_cast<uint64_t>(whole) * s->sectorSize;
     }
     if (!seekImage(s->file, s->dataOffset + offset)) return 0;
-    if (std::fwrite(buffer, 1, want, s->file) != want) return 0;
+    if (std::fwrite(buffer, 1, static_cast<size_t>(want), s->file) != want) return 0;
     if (std::fflush(s->file) != 0) return 0;
     return static_cast<int32_t>(whole);
 }

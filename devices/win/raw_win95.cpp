@@ -180,7 +180,7 @@ void* dosPointer(uint32_t address)
 #if UINTPTR_MAX == 0xFFFFFFFFu
     return reinterpret_cast<void*>(static_cast<uintptr_t>(address));
 #else
-    return bounceBuffer + static_cast<int32_t>(address);
+    return reinterpret_cast<void*>(reinterpret_cast<intptr_t>(bounceBuffer) + static_cast<int32_t>(address));
 #endif
 }
 
