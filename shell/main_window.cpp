@@ -13,6 +13,7 @@
 #include <string>
 
 #include "hfs/drive.h"
+#include "devices/enumerate.h"
 #include "devices/image_drive.h"
 #include "devices/image_list.h"
 #include "hfs/hfs.h"
@@ -130,6 +131,7 @@ void shutDown(HWND window, bool fromExit)
     if (fromExit) WinHelpA(window, settings.helpPath.c_str(), HELP_QUIT, 0);
     EndDialog(window, 2);
     PostQuitMessage(0);
+    win::unloadAspi();
     closeVolume();
     SendDlgItemMessageA(window, IDC_PC_LIST, LB_RESETCONTENT, 0, 0);
     SendDlgItemMessageA(window, IDC_MAC_LIST, LB_RESETCONTENT, 0, 0);
@@ -164,8 +166,8 @@ BOOL initialiseMainWindow(HWND window)
     rebuildPcPane(window);
     if (lastError == errNone) {
         // Devices first, then the disk images the settings file lists.
-        openListedImages(settings.iniPath);
-        lastError = errNone;
+        buildDriveTable(settings);
+        if (lastError == errNone) openListedImages(settings.iniPath);
     }
     if (lastError == errNone) resetMacSide(window);
     if (lastError != errNone) {
