@@ -209,16 +209,12 @@ bool win95FloppyPresent(int unit)
     return dosDeviceParameters(unit + 1, p) && p.cylinders >= 80 && p.sectorsPerTrack >= 18;
 }
 
+// The same entry as on the NT family, with the DOS services' transfers.
 DriveEntry win95FloppyEntry(int unit)
 {
-    DriveEntry e{};
-    e.kind = DriveKind::floppy;
-    e.unit = unit;
-    e.sectorRatio = 1;
+    DriveEntry e = ntFloppyEntry(unit);
     e.read = win95FloppyRead;
     e.write = win95FloppyWrite;
-    e.format = formatDiskette;
-    std::snprintf(e.label, sizeof e.label, "[DISKETTE %c]", 'A' + unit);
     return e;
 }
 
