@@ -16,8 +16,9 @@ need_packages cmake ninja-build g++ mingw-w64 wine64 wine xvfb xdotool imagemagi
 echo "Building verrin-cli and verrin.exe (the first build takes a few minutes)"
 cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERRIN_TESTS=OFF >/dev/null
 ninja -C build-demo verrin-cli >/dev/null
-cmake -S . -B build-demo-win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERRIN_TESTS=OFF \
-      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+[ -f build-demo-win/CMakeCache.txt ] ||
+    cmake -S . -B build-demo-win -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERRIN_TESTS=OFF \
+          -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
 ninja -C build-demo-win verrin >/dev/null
 cli="$root/build-demo/verrin-cli"
 program_dir="$root/build-demo-win"
@@ -75,11 +76,23 @@ for _ in $(seq 60); do
     if import -window root -crop 680x420+0+0 "$shot" 2>/dev/null &&
         [ "$(convert "$shot" -format %k info:)" -gt 8 ]; then
         opened=1
-        sleep 2
-        import -window root -crop 680x420+0+0 "$shot"
         break
     fi
 done
+if [ -n "$opened" ]; then
+    # As a person would with the keyboard: Tab to the "Mac Drive:" box, pick
+    # its last drive (the image, after any devices), Tab to the Mac list and
+    # open the volume with Enter.
+    desktop=$(xdotool search --name '^Verrin - Wine desktop$' | head -1)
+    xdotool windowfocus --sync "$desktop" 2>/dev/null || true
+    xdotool mousemove 300 11 click 1     # the window's caption: it takes the keys
+    sleep 0.5
+    xdotool key --delay 150 Tab Tab Tab Tab Tab Down End Return
+    sleep 1
+    xdotool key --delay 150 Tab Down Return
+    sleep 2
+    import -window root -crop 680x420+0+0 "$shot"
+fi
 "$wineserver" -k >/dev/null 2>&1 || true
 kill "$program" 2>/dev/null || true
 kill "$own_display" 2>/dev/null || true

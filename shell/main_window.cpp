@@ -24,6 +24,7 @@
 #include "shell/progress.h"
 #include "base/settings.h"
 #include "transfer/translation_table.h"
+#include "transfer/translations.h"
 #include "base/ui.h"
 #include "shell/ui_win32.h"
 #include "app/report.h"
@@ -176,6 +177,7 @@ BOOL initialiseMainWindow(HWND window)
         return TRUE;
     }
     loadTranslationTable();
+    installTranslations();
 
     registerButtonImage(window, appInstance, IDC_COPY, IDB_COPY_FROM_PC, 0, 0);
     registerButtonImage(window, appInstance, IDC_COPY, IDB_COPY_FROM_MAC, 0, 0);
@@ -547,6 +549,10 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         measureListItem(window, static_cast<int>(measure.CtlID), measure);
         return TRUE;
     }
+    case WM_VKEYTOITEM:
+        // The lists ask about every key once they want characters (for
+        // WM_CHARTOITEM): the arrows and the rest keep their usual action.
+        return -1;
     case WM_CHARTOITEM: {
         char c = static_cast<char>(LOWORD(wParam));
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

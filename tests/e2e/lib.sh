@@ -39,14 +39,24 @@ e2e_teardown() {
     [ -n "${E2E_XVFB:-}" ] && kill "$E2E_XVFB" 2>/dev/null || true
 }
 
-# A scenario's folder: the program with its own KVOL.INI beside it (given on
-# standard input when not empty) and a PC folder "pc" the program starts in.
+# A scenario's folder: the program with its own KVOL.INI beside it and a
+# PC folder "pc" the program starts in. The settings file turns the device
+# scans off, so that the Mac drives are the images it lists (given on
+# standard input).
 e2e_folder() {
     E2E_DIR="$OUT/$1"
     rm -rf "$E2E_DIR"
     mkdir -p "$E2E_DIR/pc"
     cp "$BUILD_WIN/verrin.exe" "$E2E_DIR/"
-    cat > "$E2E_DIR/KVOL.INI"
+    {
+        printf '[Disk Prefs]\nAddFloppy=NO\nAddCDROM=NO\nAddBIOS=NO\nAddASPI=NO\n'
+        cat
+    } > "$E2E_DIR/KVOL.INI"
+}
+
+# A scenario's folder whose settings list one image as a Mac drive.
+e2e_folder_with_image() {
+    e2e_folder "$1" < <(printf '[Disk Images]\nImage1=%s\n' "$(e2e_winpath "$2")")
 }
 
 # The Windows path of a file of the scenario.
@@ -110,12 +120,40 @@ e2e_shot() {
     echo "  screenshot $OUT/$1.png"
 }
 
-# A sample 1.44 MB HFS diskette image with a folder and a text file.
+# A sample 1.44 MB HFS diskette image: a text file "Read Me" at the root
+# and a small tree, Documents:Letters:Letter.
 e2e_sample_image() {
-    local image=$1
+    local image=$1 work
+    work=$(mktemp -d)
     "$CLI" format "$image" --name "Sample Disk" --diskette >/dev/null
     "$CLI" mkdir "$image" Documents >/dev/null
-    printf 'Read me first.\rVerrin reads and writes HFS volumes.\r' > "$OUT/readme.txt"
-    "$CLI" put -m text --type TEXT --creator ttxt "$image" "" "$OUT/readme.txt" >/dev/null
-    "$CLI" rename "$image" readme.txt "Read Me" >/dev/null
+    "$CLI" mkdir "$image" Documents:Letters >/dev/null
+    printf 'Read me first.\rVerrin reads and writes HFS volumes.\r' > "$work/Read Me"
+    printf 'Dear reader,\r' > "$work/Letter"
+    "$CLI" put -m text --type TEXT --creator ttxt "$image" "" "$work/Read Me" >/dev/null
+    "$CLI" put -m text --type TEXT --creator ttxt "$image" Documents:Letters "$work/Letter" >/dev/null
+    rm -rf "$work"
+}
+
+# Picks the last drive of the "Mac Drive:" box (the image last listed) and
+# opens the first volume on it.
+e2e_open_first_volume() {
+    click class:KvolClass 117            # drops the drive list
+    key End Return
+    expect_eq "$(spy list class:KvolClass 119)" "count 1 selected " "volume list of the drive"
+    dclick_row class:KvolClass 119 0
+}
+
+# Runs the Copy command on the active side with translation LETTER (the
+# first letter of its name in the copy settings list) and confirms it;
+# SHOT names a screenshot of the settings dialog.
+e2e_copy() {
+    local direction=$1 letter=$2 shot=${3:-}
+    key alt+c
+    expect_window "$direction Copy Settings"
+    key "$letter"
+    [ -n "$shot" ] && e2e_shot "$shot"
+    key Return
+    expect_window "Ready to copy from $direction"
+    key Return
 }

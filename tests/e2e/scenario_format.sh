@@ -1,7 +1,8 @@
 # With no drive listed the program says so; About and help open and close;
 # Utilities, "Open Disk Image..." adds a blank 1.44 MB image through the
 # file dialog, and the Format dialog refuses a missing drive, then formats
-# the image as a Mac diskette under the progress window.
+# the image as a Mac diskette under the progress window. With settings
+# saved, the image stays listed in KVOL.INI.
 main=class:KvolClass
 blank="$OUT/format-blank.img"
 rm -f "$blank"
@@ -41,7 +42,7 @@ key Return                              # OK with no drive chosen
 expect_window "No Drive Selected"
 key Return
 click "Format Mac Disk" 117             # drops the drive list
-key Down Return
+key End Return
 click "Format Mac Disk" 300
 key End shift+Home
 type_text "Fresh Disk"
@@ -53,8 +54,10 @@ key Return
 expect_no_window "WARNING!" 20
 expect_no_window "Formatting" 20
 e2e_shot format-done
+key alt+o s                             # Save Settings on Exit: the opened image is kept
 key Escape
 e2e_wait_end
+expect_contains "$(tr -d '\r' < "$E2E_DIR/KVOL.INI")" "Image1=$(e2e_winpath "$blank")" "image list saved"
 
 info=$("$CLI" info "$blank") || e2e_fail "the formatted image has no volume"
 expect_contains "$info" "Fresh Disk" "volume name"

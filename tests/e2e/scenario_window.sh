@@ -6,10 +6,7 @@
 main=class:KvolClass
 image="$OUT/window-sample.img"
 e2e_sample_image "$image"
-e2e_folder window <<INI
-[Disk Images]
-Image1=$(e2e_winpath "$image")
-INI
+e2e_folder_with_image window "$image"
 
 e2e_start
 e2e_shot window-start

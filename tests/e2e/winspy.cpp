@@ -13,6 +13,7 @@
 //   winspy row WINDOW ID INDEX       screen x y of the centre of a list row
 //   winspy text WINDOW ID            a control's text (ID 0: the title)
 //   winspy enabled WINDOW ID         1 or 0
+//   winspy visible WINDOW ID         1 or 0
 //   winspy list WINDOW ID            "count N selected I,J,..." of a list box
 //   winspy combo WINDOW ID           the entries of a combo box, one a line,
 //                                    the selected one marked with "> "
@@ -113,6 +114,8 @@ int main(int argc, char** argv)
         printWide(text, "");
     } else if (command == "enabled") {
         std::printf("%d\n", IsWindowEnabled(item) ? 1 : 0);
+    } else if (command == "visible") {
+        std::printf("%d\n", IsWindowVisible(item) ? 1 : 0);
     } else if (command == "list") {
         const LRESULT count = SendMessageA(item, LB_GETCOUNT, 0, 0);
         std::printf("count %ld selected ", static_cast<long>(count));
