@@ -1,7 +1,9 @@
 // Error reporting. See report.h. Calls the error table (base/errors.h), the
-// UI seam (base/ui.h) and the engine's revertVolume and closeVolume.
+// UI seam (base/ui.h), the engine's revertVolume and the Mac pane's
+// closeMacPane.
 #include "app/report.h"
 
+#include "app/panes.h"
 #include "base/errors.h"
 #include "base/ui.h"
 #include "hfs/hfs.h"
@@ -21,7 +23,7 @@ void closeMacSide()
     if (closeRoutine)
         closeRoutine();
     else
-        closeVolume();
+        closeMacPane();
 }
 
 void reportLastError()

@@ -13,9 +13,9 @@ namespace verrin {
 // message; a revert that fails closes the Mac side silently.
 void reportLastError();
 
-// Closing the Mac side: by default the engine's closeVolume (the cache is
-// freed and the volume forgotten). The Mac pane installs its own routine
-// that also empties the pane; null restores the default.
+// Closing the Mac side: by default the Mac pane's closeMacPane (the cache
+// is freed, the volume forgotten and the pane emptied). Tests may install
+// their own routine; null restores the default.
 using CloseMacSideRoutine = void (*)();
 void setCloseMacSide(CloseMacSideRoutine routine);
 void closeMacSide();

@@ -18,6 +18,20 @@ enum UiAnswer : int { uiAnswerOk = 1, uiAnswerCancel = 2, uiAnswerYes = 6, uiAns
 // Result of the two name-collision dialogs.
 enum CollisionAnswer : int { collisionOk = 0, collisionSkip = 1, collisionCancel = 2, collisionOverwrite = 3 };
 
+// Parts of the two panes that a change of the pane records (app/panes.h)
+// asks the window to show again.
+enum PanePart : unsigned {
+    panePcList = 1,          // the PC entries: refill the PC file list
+    panePcDirectoryBox = 2,  // the PC directory box and its ".." button
+    panePcDriveLabel = 4,    // the "PC Drive:" label
+    paneMacList = 8,         // the Mac entries: refill the Mac file list
+    paneMacFolderBox = 16,   // the Mac folder box and its ".." button
+    paneMacDriveLabel = 32,  // the "Mac Drive:" label
+    paneMacDriveBox = 64,    // the Mac drive box: show no selection
+    paneKeepTopLine = 128,   // with a list bit: keep the list's first visible line
+    paneRedrawLists = 256,   // repaint both lists' lines: the arrays kept their count and order
+};
+
 struct UiOps {
     // A message box. caption null means the system's default caption.
     // Returns one of UiAnswer.
@@ -35,6 +49,15 @@ struct UiOps {
     // Lets pending window messages run; a Cancel pressed meanwhile sets
     // lastError to errCancelled.
     void (*pumpMessages)();
+    // The pane records changed: show the PanePart bits in `parts` again.
+    // While a tree walk has the listings frozen only the directory and
+    // folder boxes are announced.
+    void (*paneChanged)(unsigned parts);
+    // The copy settings dialog of one direction ("Mac to PC Copy Settings"
+    // when macToPc, else "PC to Mac Copy Settings"), shown before a copy
+    // while CopyPrefs is on: 1 for OK (the dialog stored its values), 0 for
+    // Cancel (the copy is abandoned).
+    int (*copySettingsDialog)(bool macToPc);
 };
 
 // The installed table; never null (the headless table is the default).

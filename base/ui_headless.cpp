@@ -16,6 +16,7 @@ std::vector<NameAnswer> scriptedNames;
 int cancelAfterPumps = 0;
 std::vector<int> progressPercents;
 std::vector<std::string> progressTitles;
+std::vector<std::string> progressNames;
 bool echo = false;
 
 namespace {
@@ -69,7 +70,10 @@ void headlessProgressOpen(const char* title, bool)
 }
 
 void headlessProgressPercent(int percent) { progressPercents.push_back(percent); }
-void headlessProgressName(const char*) {}
+void headlessProgressName(const char* text)
+{
+    if (text && *text) progressNames.emplace_back(text);
+}
 void headlessProgressClose() {}
 
 void headlessPump()
@@ -77,11 +81,24 @@ void headlessPump()
     if (cancelAfterPumps > 0 && --cancelAfterPumps == 0) lastError = errCancelled;
 }
 
+void headlessPaneChanged(unsigned) {}
+
+int headlessCopySettings(bool macToPc)
+{
+    const char* title = macToPc ? "Mac to PC Copy Settings" : "PC to Mac Copy Settings";
+    shown.push_back({title, title, uiOkCancel, uiNoIcon});
+    if (scriptedAnswers.empty()) return 1;
+    const int a = scriptedAnswers.front();
+    scriptedAnswers.erase(scriptedAnswers.begin());
+    return a == uiAnswerOk ? 1 : 0;
+}
+
 }  // namespace
 
 const UiOps ops = {
-    headlessMessageBox, headlessAskNewName,     headlessProgressOpen, headlessProgressPercent,
-    headlessProgressName, headlessProgressClose, headlessPump,
+    headlessMessageBox,   headlessAskNewName,    headlessProgressOpen, headlessProgressPercent,
+    headlessProgressName, headlessProgressClose, headlessPump,         headlessPaneChanged,
+    headlessCopySettings,
 };
 
 void reset()
@@ -92,6 +109,7 @@ void reset()
     cancelAfterPumps = 0;
     progressPercents.clear();
     progressTitles.clear();
+    progressNames.clear();
 }
 
 }  // namespace headless

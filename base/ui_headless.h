@@ -25,7 +25,10 @@ struct Prompt {
 // The table itself; installed by default.
 extern const UiOps ops;
 
-// Everything shown since the last reset.
+// Everything shown since the last reset. The copy settings dialogs are
+// recorded here too, with their title as text and caption, and answered
+// from scriptedAnswers like a message box (uiAnswerOk or uiAnswerCancel);
+// with no answer scripted they end with OK.
 extern std::vector<Prompt> shown;
 // Answers given to the next message boxes, in order.
 extern std::vector<int> scriptedAnswers;
@@ -38,9 +41,11 @@ extern std::vector<NameAnswer> scriptedNames;
 // When set, the next n calls to pumpMessages set errCancelled on the n-th
 // (0: never cancel).
 extern int cancelAfterPumps;
-// Percentages reported to the progress window, and the titles it was opened with.
+// Percentages reported to the progress window, the titles it was opened
+// with and the texts of its name line.
 extern std::vector<int> progressPercents;
 extern std::vector<std::string> progressTitles;
+extern std::vector<std::string> progressNames;
 // When true, messages and questions are echoed to standard error.
 extern bool echo;
 

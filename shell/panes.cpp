@@ -14,8 +14,6 @@
 
 namespace verrin {
 
-int listingVisible = 1;
-
 namespace {
 
 // Drive type labels of the PC drive box, by GetDriveType's answer.

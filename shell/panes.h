@@ -9,11 +9,9 @@
 
 #include <cstddef>
 
-namespace verrin {
+#include "app/panes.h"
 
-// When 0 (during tree walks of the batch commands) the lists, labels and
-// ".." buttons are left alone and list lines draw blank.
-extern int listingVisible;
+namespace verrin {
 
 // The text of line `index` of list 111 or 119; false when there is none.
 bool paneLineText(int listId, int index, char* line, size_t capacity);

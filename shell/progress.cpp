@@ -59,7 +59,7 @@ INT_PTR CALLBACK progressProc(HWND window, UINT message, WPARAM wParam, LPARAM)
         return FALSE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IDOK:  // sent by closeProgress
+        case IDOK:  // sent by closeProgressWindow
             EnableWindow(mainWindow, TRUE);
             DestroyWindow(window);
             progressWindow = nullptr;
@@ -81,9 +81,9 @@ INT_PTR CALLBACK progressProc(HWND window, UINT message, WPARAM wParam, LPARAM)
 
 }  // namespace
 
-void openProgress(const char* title, bool showBar)
+void openProgressWindow(const char* title, bool showBar)
 {
-    if (progressWindow) closeProgress();
+    if (progressWindow) closeProgressWindow();
     progressTitle = title ? title : "";
     progressBarShown = showBar;
     progressPercentShown = 0;
@@ -110,7 +110,7 @@ void setProgressName(const char* text)
     if (progressWindow) SetDlgItemTextA(progressWindow, IDC_PROGRESS_NAME, text ? text : "");
 }
 
-void closeProgress()
+void closeProgressWindow()
 {
     if (progressWindow) SendMessageA(progressWindow, WM_COMMAND, IDOK, 0);
 }

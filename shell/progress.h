@@ -17,14 +17,14 @@ extern HWND progressWindow;
 
 // Opens the window over the main window with a title; the bar is hidden
 // when showBar is false.
-void openProgress(const char* title, bool showBar);
+void openProgressWindow(const char* title, bool showBar);
 // Shows a percentage (held at 0..100): the main window's title reads
 // "Verrin N%" and the bar grows to it.
 void showProgressPercent(int percent);
 // The name line under the bar.
 void setProgressName(const char* text);
 // Closes the window: the main window is enabled again and titled "Verrin".
-void closeProgress();
+void closeProgressWindow();
 
 // Dispatches the waiting messages of the thread's windows, at most 1000 per
 // call, without waiting for more.

@@ -4,13 +4,17 @@
 // Calls only the operating system.
 #include "transfer/pcfile.h"
 
+#include <cstring>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #endif
 
@@ -120,6 +124,58 @@ bool pcCurrentDirectory(char* buffer, uint32_t size)
     return n > 0 && n < size;
 }
 
+bool pcListDirectory(std::vector<PcDirEntry>& entries)
+{
+    entries.clear();
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA("*.*", &found);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        PcDirEntry e;
+        e.name = found.cFileName;
+        e.isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        e.isLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        e.size = static_cast<uint64_t>(found.nFileSizeHigh) << 32 | found.nFileSizeLow;
+        e.modified = static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32 |
+                     found.ftLastWriteTime.dwLowDateTime;
+        entries.push_back(std::move(e));
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+    return true;
+}
+
+bool pcMakeDirectory(const char* name) { return CreateDirectoryA(name, nullptr) != 0; }
+
+bool pcRemoveDirectory(const char* name) { return RemoveDirectoryA(name) != 0; }
+
+bool pcMove(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
+
+std::vector<PcDrive> pcDrives()
+{
+    std::vector<PcDrive> drives;
+    char roots[257] = {};
+    const DWORD n = GetLogicalDriveStringsA(256, roots);
+    if (n == 0 || n > 256) return drives;
+    for (const char* root = roots; *root; root += std::strlen(root) + 1)
+        drives.push_back({root, static_cast<int>(GetDriveTypeA(root))});
+    return drives;
+}
+
+bool pcChangeDrive(char letter)
+{
+    const char drive[3] = {letter, ':', '\0'};
+    return SetCurrentDirectoryA(drive) != 0 && SetCurrentDirectoryA(".") != 0;
+}
+
+bool pcFreeSpace(double& freeBytes, double& totalBytes)
+{
+    ULARGE_INTEGER available, total, free;
+    if (!GetDiskFreeSpaceExA(nullptr, &available, &total, &free)) return false;
+    freeBytes = static_cast<double>(available.QuadPart);
+    totalBytes = static_cast<double>(total.QuadPart);
+    return true;
+}
+
 #else
 
 namespace {
@@ -227,6 +283,84 @@ bool pcChangeDirectory(const char* path) { return ::chdir(path) == 0; }
 
 bool pcCurrentDirectory(char* buffer, uint32_t size) { return ::getcwd(buffer, size) != nullptr; }
 
+namespace {
+
+// 100-ns intervals between 1601-01-01 and 1970-01-01.
+constexpr int64_t fileTimeEpoch = 116444736000000000LL;
+
+uint64_t fileTimeOf(const struct timespec& t)
+{
+    const int64_t ticks = static_cast<int64_t>(t.tv_sec) * 10000000 + t.tv_nsec / 100 + fileTimeEpoch;
+    return ticks < 0 ? 0 : static_cast<uint64_t>(ticks);
+}
+
+}  // namespace
+
+bool pcListDirectory(std::vector<PcDirEntry>& entries)
+{
+    entries.clear();
+    DIR* d = ::opendir(".");
+    if (!d) return false;
+    while (const dirent* de = ::readdir(d)) {
+        PcDirEntry e{de->d_name, false, false, 0, 0};
+        struct stat st;
+        if (::lstat(de->d_name, &st) != 0) continue;  // gone meanwhile
+        if (S_ISLNK(st.st_mode)) {
+            e.isLink = true;
+            struct stat target;
+            if (::stat(de->d_name, &target) == 0 && S_ISDIR(target.st_mode)) e.isDirectory = true;
+        }
+        e.isDirectory = e.isDirectory || S_ISDIR(st.st_mode);
+        if (!e.isDirectory) e.size = static_cast<uint64_t>(st.st_size);
+        e.modified = fileTimeOf(st.st_mtim);
+        entries.push_back(std::move(e));
+    }
+    ::closedir(d);
+    return true;
+}
+
+bool pcMakeDirectory(const char* name) { return ::mkdir(name, 0777) == 0; }
+
+bool pcRemoveDirectory(const char* name)
+{
+    struct stat st;
+    if (::lstat(name, &st) == 0 && S_ISLNK(st.st_mode)) return ::unlink(name) == 0;
+    return ::rmdir(name) == 0;
+}
+
+bool pcMove(const char* from, const char* to)
+{
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without the no-replace flag: test first.
+    struct stat st;
+    if (::lstat(to, &st) == 0) return false;
+    return ::rename(from, to) == 0;
+}
+
+std::vector<PcDrive> pcDrives() { return {{"/", pcDriveFixed}}; }
+
+bool pcChangeDrive(char letter) { return letter == '/'; }
+
+bool pcFreeSpace(double& freeBytes, double& totalBytes)
+{
+    struct statvfs fs;
+    if (::statvfs(".", &fs) != 0) return false;
+    freeBytes = static_cast<double>(fs.f_bavail) * static_cast<double>(fs.f_frsize);
+    totalBytes = static_cast<double>(fs.f_blocks) * static_cast<double>(fs.f_frsize);
+    return true;
+}
+
 #endif
+
+std::string pcCurrentDirectory()
+{
+    std::vector<char> buffer(4096);
+    for (int tries = 0; tries < 4; ++tries) {
+        if (pcCurrentDirectory(buffer.data(), static_cast<uint32_t>(buffer.size()))) return buffer.data();
+        buffer.resize(buffer.size() * 4);
+    }
+    return {};
+}
 
 }  // namespace verrin

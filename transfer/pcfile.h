@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace verrin {
 
@@ -48,5 +50,58 @@ bool pcSetModTime(const char* name, int64_t seconds);
 // The current directory and changing it (the PC pane's position).
 bool pcChangeDirectory(const char* path);
 bool pcCurrentDirectory(char* buffer, uint32_t size);
+// The same as a string; empty when it cannot be read.
+std::string pcCurrentDirectory();
+
+// Separates the names of a path; a full path starts with its drive's root
+// ("C:\" on Windows, "/" elsewhere).
+#ifdef _WIN32
+inline constexpr char pcPathSeparator = '\\';
+#else
+inline constexpr char pcPathSeparator = '/';
+#endif
+
+// One entry of a directory as the system lists it.
+struct PcDirEntry {
+    std::string name;
+    bool isDirectory;  // a directory, or a link to one
+    bool isLink;       // a symbolic link or junction: tree walks do not follow it
+    uint64_t size;     // files: bytes
+    uint64_t modified; // last-write time as a system file time (100 ns since 1601, UTC)
+};
+// Lists the current directory, "." and ".." included when the system gives
+// them; false when it cannot be read.
+bool pcListDirectory(std::vector<PcDirEntry>& entries);
+
+bool pcMakeDirectory(const char* name);
+// Removes an empty directory, or a link to a directory (the link itself,
+// never what it points to).
+bool pcRemoveDirectory(const char* name);
+// Renames a file or directory; fails, changing nothing, when the new name
+// exists already.
+bool pcMove(const char* from, const char* to);
+
+// The system's drive types.
+enum PcDriveType : int {
+    pcDriveUnknown = 0,
+    pcDriveNoRoot = 1,
+    pcDriveRemovable = 2,
+    pcDriveFixed = 3,
+    pcDriveRemote = 4,
+    pcDriveCdrom = 5,
+    pcDriveRamDisk = 6,
+};
+struct PcDrive {
+    std::string root;  // "C:\"; "/" on systems without drive letters
+    int type;          // PcDriveType
+};
+// Every logical drive in the system's order.
+std::vector<PcDrive> pcDrives();
+// Makes the drive whose root starts with `letter` current, in the directory
+// the system remembers for it. Systems with one root ("/") stay where they are.
+bool pcChangeDrive(char letter);
+// Free and total bytes of the current directory's drive; false when the
+// system cannot tell.
+bool pcFreeSpace(double& freeBytes, double& totalBytes);
 
 }  // namespace verrin

@@ -3,11 +3,12 @@
 // Two stream slots, each with its own 32 KB buffer for the length of one
 // file copy. Mac forks are read 64 sectors at a time straight into the
 // buffer and written a full buffer at a time by appending to the fork; PC
-// files go through the PC file seam. The message pump runs at every refill
-// so that a Cancel in the progress window stops the copy at the next byte.
+// files go through the PC file seam. Every refill moves the progress bar by
+// the bytes it brings in, and the message pump runs there so that a Cancel
+// in the progress window stops the copy at the next byte.
 // Calls the PC file seam, the volume engine (openFileRef, readFork,
-// createFile, appendToFork, deleteFile), the name mapping, the settings and
-// the user-interface seam.
+// createFile, appendToFork, deleteFile), the name mapping, the settings, the
+// progress window and the user-interface seam.
 #include "transfer/streams.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <new>
 #include <string>
 
+#include "base/progress.h"
 #include "base/settings.h"
 #include "base/ui.h"
 #include "hfs/hfs.h"
@@ -24,7 +26,6 @@
 namespace verrin {
 
 TransferStream transferStreams[transferStreamCount];
-void (*transferProgress)(uint32_t bytes) = nullptr;
 
 namespace {
 
@@ -116,7 +117,7 @@ bool refill(TransferStream& s)
         s.fill = static_cast<uint16_t>(n);
         amount = static_cast<uint32_t>(n);
     }
-    if (transferProgress) transferProgress(amount);
+    advanceProgress(amount);
     s.index = 0;
     pumpMessages();
     return lastError == errNone;

@@ -3,8 +3,8 @@
 // without caring which side it talks to; and the choice of the target name
 // on either side, with automatic renaming and the two "Name Already Exists"
 // dialogs.
-// Calls the PC file seam, the volume engine, the name mapping, the settings
-// and the user-interface seam.
+// Calls the PC file seam, the volume engine, the name mapping, the settings,
+// the progress window and the user-interface seam.
 #pragma once
 
 #include <cstdint>
@@ -57,10 +57,6 @@ struct TransferStream {
 };
 
 extern TransferStream transferStreams[transferStreamCount];
-
-// Called with the bytes each buffer refill brings in, for the progress bar;
-// null when no progress window is shown.
-extern void (*transferProgress)(uint32_t bytes);
 
 // Opens a stream; its index, or -1 with lastError set. A Mac fork being
 // read fills in the descriptor's fork lengths, dates and Finder information.
