@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "app/batch.h"
 #include "base/macroman.h"
+#include "base/settings.h"
+#include "base/ui.h"
 #include "cli/commands.h"
 
 namespace verrin::cli {
@@ -77,25 +80,16 @@ std::vector<std::string> positionals(int argc, char** argv, int first, std::vect
     return out;
 }
 
-// Deletes the contents of folder `id` (innermost first), then nothing else.
-bool emptyFolder(uint32_t id, int depth)
+// rm's user interface: the batch deletion's questions are answered as the
+// user's command already did, its messages go to standard error after the
+// path being deleted.
+std::string rmPath;
+int rmMessageBox(const char* text, const char*, int buttons, int)
 {
-    if (depth > 200) {
-        setError(errBadNode);
-        return false;
-    }
-    std::vector<CatalogItem> items;
-    if (!listFolder(id, items)) return false;
-    for (const CatalogItem& it : items) {
-        if (it.kind == cdrFolder && !emptyFolder(it.id, depth + 1)) return false;
-        if (!enterFolder(id)) return false;
-        if (it.kind == cdrFolder)
-            deleteFolder(it.name);
-        else
-            deleteFile(it.name);
-        if (lastError != errNone) return false;
-    }
-    return true;
+    if (buttons == uiOkCancel) return uiAnswerOk;
+    if (buttons == uiYesNo || buttons == uiYesNoCancel) return uiAnswerYes;
+    std::fprintf(stderr, "%s: %s\n", rmPath.c_str(), text ? text : "");
+    return uiAnswerOk;
 }
 
 }  // namespace
@@ -291,8 +285,11 @@ int cmdRm(int argc, char** argv)
 {
     if (wantsHelp(argc, argv)) {
         std::puts("usage: verrin-cli rm [-r] IMAGE[#N] PATH...\n"
-                  "Deletes files and empty folders. With -r a folder's contents go first,\n"
-                  "innermost first. Nothing is written unless every item is deleted.");
+                  "Deletes files and empty folders; with -r folders with everything inside\n"
+                  "them, innermost first. Every path is checked before anything is deleted;\n"
+                  "then the items go in the order given, as the window deletes them: the\n"
+                  "volume is written every 50 items and after each path, so a failure keeps\n"
+                  "what was deleted before it.");
         return 0;
     }
     bool recursive = false;
@@ -307,41 +304,54 @@ int cmdRm(int argc, char** argv)
     }
     if (args.size() < 2) return failUsage("rm", "give an image and at least one path");
     if (!mountForWrite(args[0])) return 1;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& path = args[i];
-        uint32_t parent = 0;
+    struct Target {
+        std::string path;
+        uint32_t parent;
         CatalogItem item;
+    };
+    std::vector<Target> targets;
+    for (size_t i = 1; i < args.size(); ++i) {
+        Target t{args[i], 0, {}};
         std::vector<std::vector<uint8_t>> names;
-        if (!parseMacPath(path, names) || names.empty()) {
-            std::fprintf(stderr, "%s: not an item inside the volume\n", path.c_str());
-            revertVolume();
+        if (!parseMacPath(t.path, names) || names.empty()) {
+            std::fprintf(stderr, "%s: not an item inside the volume\n", t.path.c_str());
             return 1;
         }
-        if (!findItem(path, parent, item)) {
-            revertVolume();
+        if (!findItem(t.path, t.parent, t.item)) return 1;
+        if (t.item.kind == cdrFolder && t.item.valence != 0 && !recursive) {
+            std::fprintf(stderr, "%s: folder not empty (use -r)\n", t.path.c_str());
             return 1;
         }
-        if (item.kind == cdrFolder) {
-            if (item.valence != 0 && !recursive) {
-                std::fprintf(stderr, "%s: folder not empty (use -r)\n", path.c_str());
-                revertVolume();
-                return 1;
-            }
-            if (recursive && !emptyFolder(item.id, 0)) return finishWrite(path.c_str());
-            if (enterFolder(parent)) deleteFolder(item.name);
-            // deleteFolder leaves a folder alone that still holds items.
-            CatalogItem left;
-            if (lastError == errNone && lookupCatalogItem(parent, item.name, left) == 1) {
-                std::fprintf(stderr, "%s: folder not empty\n", path.c_str());
-                revertVolume();
-                return 1;
-            }
-        } else {
-            if (enterFolder(parent)) deleteFile(item.name);
-        }
-        if (lastError != errNone) return finishWrite(path.c_str());
+        targets.push_back(t);
     }
-    return finishWrite(args[0].c_str());
+
+    // Each path is one deletion of the Mac pane's batch command, with the
+    // item selected in its folder's listing (invisible files included).
+    settings.hideInvisible = 0;
+    const UiOps* previous = ui;
+    UiOps rmUi = *ui;
+    rmUi.messageBox = rmMessageBox;
+    installUi(&rmUi);
+    int status = 0;
+    for (const Target& t : targets) {
+        rmPath = t.path;
+        const int index = showMacFolder(t.parent) ? findMacEntry(t.item.name) : -1;
+        if (index < 0) {
+            if (lastError != errNone)
+                failWithError(t.path.c_str());
+            else
+                std::fprintf(stderr, "%s: not found\n", t.path.c_str());
+            status = 1;
+            break;
+        }
+        const int selection[] = {index};
+        if (deleteMacItems(selection).error != errNone) {
+            status = 1;
+            break;
+        }
+    }
+    installUi(previous);
+    return status;
 }
 
 int cmdRename(int argc, char** argv)
