@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "app/panes.h"
 #include "resources/kvol.h"
 #include "shell/main_window.h"
 #include "shell/panes.h"
@@ -13,8 +14,6 @@
 namespace verrin {
 
 HFONT listFont = nullptr;
-int hScrollPos = 0;
-int pcOverflow = 0;
 
 namespace {
 
@@ -229,39 +228,41 @@ void freeButtonImages()
 
 void setScrollLimit(HWND window)
 {
-    SetScrollRange(GetDlgItem(window, IDC_PC_HSCROLL), SB_CTL, 0, pcOverflow, FALSE);
-    hScrollPos = 0;
+    SetScrollRange(GetDlgItem(window, IDC_PC_HSCROLL), SB_CTL, 0, pcPane.overflow, FALSE);
+    pcPane.hScrollPos = 0;
     clampScroll(window);
 }
 
 void clampScroll(HWND window)
 {
-    if (hScrollPos > pcOverflow) hScrollPos = pcOverflow;
-    if (hScrollPos < 0) hScrollPos = 0;
+    int32_t& position = pcPane.hScrollPos;
+    if (position > pcPane.overflow) position = pcPane.overflow;
+    if (position < 0) position = 0;
     HWND bar = GetDlgItem(window, IDC_PC_HSCROLL);
-    if (GetScrollPos(bar, SB_CTL) != hScrollPos) {
-        SetScrollPos(bar, SB_CTL, hScrollPos, TRUE);
+    if (GetScrollPos(bar, SB_CTL) != position) {
+        SetScrollPos(bar, SB_CTL, position, TRUE);
         InvalidateRect(GetDlgItem(window, IDC_PC_LIST), nullptr, FALSE);
     }
 }
 
 void onHScroll(HWND window, int request, int thumbPosition)
 {
+    int32_t& position = pcPane.hScrollPos;
     switch (request) {
     case SB_LINELEFT:
-        hScrollPos -= 1;
+        position -= 1;
         break;
     case SB_LINERIGHT:
-        hScrollPos += 1;
+        position += 1;
         break;
     case SB_PAGELEFT:
-        hScrollPos -= 10;
+        position -= 10;
         break;
     case SB_PAGERIGHT:
-        hScrollPos += 10;
+        position += 10;
         break;
     case SB_THUMBTRACK:
-        hScrollPos = thumbPosition;
+        position = thumbPosition;
         break;
     default:
         return;

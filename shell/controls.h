@@ -34,11 +34,9 @@ int registerButtonImage(HWND window, HINSTANCE module, int controlId, int normal
 void drawButton(const DRAWITEMSTRUCT& draw);
 void freeButtonImages();
 
-// The PC name column's first shown character, 0..pcOverflow (characters by
-// which the longest name of the PC directory exceeds its 44-character
-// column), and scroll bar 112 that moves it.
-extern int hScrollPos;
-extern int pcOverflow;
+// Scroll bar 112 moves the PC name column's first shown character
+// (pcPane.hScrollPos) over 0..pcPane.overflow, the characters by which the
+// longest name of the PC directory exceeds its 44-character column.
 void setScrollLimit(HWND window);
 void clampScroll(HWND window);
 void onHScroll(HWND window, int request, int thumbPosition);

@@ -13,9 +13,9 @@ namespace verrin {
 // volume name stored, or -1.
 int runFormatDialog(HWND owner);
 
-// "Mac to PC Copy Settings" (PREFMAC) or "PC to Mac Copy Settings"
-// (PREFPC); true for OK.
-bool runCopySettingsDialog(HWND owner, bool pcToMac);
+// "Mac to PC Copy Settings" (PREFMAC) when macToPc, else "PC to Mac Copy
+// Settings" (PREFPC); true for OK, which stored the values.
+bool runCopySettingsDialog(HWND owner, bool macToPc);
 
 // Copy, New Folder, Delete or Item Info on the active side, after the main
 // window's checks have passed.

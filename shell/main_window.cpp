@@ -27,6 +27,7 @@
 #include "transfer/translations.h"
 #include "base/ui.h"
 #include "shell/ui_win32.h"
+#include "app/panes.h"
 #include "app/report.h"
 
 namespace verrin {
@@ -36,13 +37,6 @@ HWND mainWindow = nullptr;
 int activeSide = pcSide;
 
 namespace {
-
-// The sort order in force for each pane (IDM_SORT_NAME..IDM_SORT_DATE) and
-// the translation in force for each copy direction; saved at exit.
-int pcSort = IDM_SORT_NAME;
-int macSort = IDM_SORT_NAME;
-int macToPcTranslation = 0;
-int pcToMacTranslation = 0;
 
 // The PC drive box's selection when it last opened or last changed drive.
 LRESULT rememberedPcDrive = -1;
@@ -78,7 +72,8 @@ constexpr int macLabels[] = {IDC_MAC_HEADER, IDC_MAC_FOLDER_LABEL, IDC_MAC_DRIVE
 constexpr int fileMenuPopup = 0;
 constexpr int sortMenuPopup = 2;
 
-int sortOfActiveSide() { return activeSide == pcSide ? pcSort : macSort; }
+// The sort order in force for the active side's pane.
+int& sortOfActiveSide() { return activeSide == pcSide ? pcPane.sort : macPane.sort; }
 
 // ---------------------------------------------------------------------------
 // The About box's second line and text, kept scrambled in the program and
@@ -134,8 +129,8 @@ void shutDown(HWND window, bool fromExit)
     PostQuitMessage(0);
     win::unloadAspi();
     closeVolume();
-    SendDlgItemMessageA(window, IDC_PC_LIST, LB_RESETCONTENT, 0, 0);
-    SendDlgItemMessageA(window, IDC_MAC_LIST, LB_RESETCONTENT, 0, 0);
+    macPane.entries.clear();
+    pcPane.entries.clear();
 }
 
 void checkMenuEntry(HWND window, int command, bool checked)
@@ -156,15 +151,13 @@ BOOL initialiseMainWindow(HWND window)
     for (int id : {IDC_PC_LIST, IDC_MAC_LIST, IDC_PC_DIR_BOX, IDC_MAC_FOLDER_BOX, IDC_PC_DRIVE_BOX, IDC_MAC_DRIVE_BOX})
         SendDlgItemMessageA(window, id, WM_SETFONT, reinterpret_cast<WPARAM>(listFont), 0);
 
-    pcSort = settings.pcSort ? settings.pcSort : IDM_SORT_NAME;
-    macSort = settings.macSort ? settings.macSort : IDM_SORT_NAME;
-    macToPcTranslation = settings.macTrans;
-    pcToMacTranslation = settings.pcTrans;
+    pcPane.sort = sortFromSetting(settings.pcSort);
+    macPane.sort = sortFromSetting(settings.macSort);
     checkMenuEntry(window, IDM_COPY_PREFS, settings.copyPrefs != 0);
     checkMenuEntry(window, IDM_KEEP_DATE, settings.keepDate != 0);
     checkMenuEntry(window, IDM_SAVE_PREFS, settings.savePrefs != 0);
 
-    rebuildPcPane(window);
+    rebuildPcPane();
     if (lastError == errNone) {
         // Devices first, then the disk images the settings file lists.
         buildDriveTable(settings);
@@ -265,11 +258,7 @@ bool commandAllowed(HWND window, int command)
     return true;
 }
 
-void changePcDirectory(HWND window, const char* path)
-{
-    SetCurrentDirectoryA(path);
-    rebuildPcPane(window);
-}
+void onCommand(HWND window, int id, int notification);
 
 void onPcDriveChosen(HWND window)
 {
@@ -278,29 +267,50 @@ void onPcDriveChosen(HWND window)
     char entry[64] = "";
     if (selected != CB_ERR && SendMessageA(box, CB_GETLBTEXTLEN, static_cast<WPARAM>(selected), 0) < 64)
         SendMessageA(box, CB_GETLBTEXT, static_cast<WPARAM>(selected), reinterpret_cast<LPARAM>(entry));
-    char previous[MAX_PATH + 1];
-    const DWORD n = GetCurrentDirectoryA(sizeof previous, previous);
-    const char drive[3] = {entry[0], ':', '\0'};
-    if (entry[0] && SetCurrentDirectoryA(drive) && SetCurrentDirectoryA(".")) {
-        refreshPcPane(window);
+    if (pcSelectDrive(entry))
         rememberedPcDrive = selected;
-        return;
-    }
-    if (n > 0 && n < sizeof previous) SetCurrentDirectoryA(previous);
-    SendMessageA(box, CB_SETCURSEL, static_cast<WPARAM>(rememberedPcDrive), 0);
-    MessageBoxA(window, "Could not change to that drive.", nullptr, MB_OK | MB_ICONWARNING);
+    else
+        SendMessageA(box, CB_SETCURSEL, static_cast<WPARAM>(rememberedPcDrive), 0);
+}
+
+// The first selected entry of a list, or -1.
+int firstSelected(HWND window, int listId)
+{
+    int first = -1;
+    if (SendDlgItemMessageA(window, listId, LB_GETSELITEMS, 1, reinterpret_cast<LPARAM>(&first)) != 1) return -1;
+    return first;
+}
+
+void onPcDoubleClick(HWND window)
+{
+    const int index = firstSelected(window, IDC_PC_LIST);
+    if (index < 0 || static_cast<size_t>(index) >= pcPane.entries.size()) return;
+    if (pcPane.entries[static_cast<size_t>(index)].kind == pcDirectory)
+        pcOpenDirectory(index);
+    else
+        onCommand(window, IDC_INFO, 0);
+}
+
+void onMacDoubleClick(HWND window)
+{
+    const int index = firstSelected(window, IDC_MAC_LIST);
+    if (index < 0) return;
+    setWaitCursor(true);
+    const bool file = openMacEntry(index);
+    setWaitCursor(false);
+    if (file) onCommand(window, IDC_INFO, 0);
 }
 
 void onSortCommand(HWND window, int command)
 {
-    int& sort = activeSide == pcSide ? pcSort : macSort;
+    int& sort = sortOfActiveSide();
     if (command == sort) return;
     checkMenuEntry(window, sort, false);
     sort = command;
     if (activeSide == pcSide)
-        refreshPcPane(window);
+        refreshPcPane();
     else if (macVolumeMounted())
-        relistMacFolder(window);
+        relistMacFolder();
     checkMenuEntry(window, sort, true);
 }
 
@@ -383,14 +393,12 @@ void onCommand(HWND window, int id, int notification)
         return;
     case IDC_PC_DIR_BOX:
         if (notification == CBN_CLOSEUP) {
-            const int levels = trimComboToSelection(window, IDC_PC_DIR_BOX);
-            if (levels <= 0) return;
-            for (int i = 0; i < levels; ++i) SetCurrentDirectoryA("..");
-            rebuildPcPane(window);
+            const LRESULT levels = SendDlgItemMessageA(window, IDC_PC_DIR_BOX, CB_GETCURSEL, 0, 0);
+            if (levels > 0) pcGoUp(static_cast<int>(levels));
         }
         return;
     case IDC_PC_PARENT:
-        changePcDirectory(window, "..");
+        pcGoUp(1);
         return;
     case IDC_PC_DRIVE_BOX:
         if (notification == CBN_DROPDOWN)
@@ -400,20 +408,31 @@ void onCommand(HWND window, int id, int notification)
         return;
     case IDC_PC_LIST:
         setActiveSide(window, pcSide);
-        if (notification == LBN_DBLCLK) openPcListEntry(window);
+        if (notification == LBN_DBLCLK) onPcDoubleClick(window);
         return;
     case IDC_MAC_FOLDER_BOX:
-        if (notification == CBN_CLOSEUP) macFolderBoxChosen(window);
+        if (notification == CBN_CLOSEUP) {
+            const LRESULT levels = SendDlgItemMessageA(window, IDC_MAC_FOLDER_BOX, CB_GETCURSEL, 0, 0);
+            if (levels != CB_ERR) macFolderBoxChosen(static_cast<int>(levels));
+        }
         return;
     case IDC_MAC_PARENT:
-        macParentFolder(window);
+        setWaitCursor(true);
+        macGoUp();
+        setWaitCursor(false);
         return;
     case IDC_MAC_DRIVE_BOX:
-        if (notification == CBN_CLOSEUP) macDriveChosen(window);
+        if (notification == CBN_CLOSEUP) {
+            const LRESULT drive = SendDlgItemMessageA(window, IDC_MAC_DRIVE_BOX, CB_GETCURSEL, 0, 0);
+            if (drive == CB_ERR) return;
+            setWaitCursor(true);
+            chooseMacDrive(static_cast<int>(drive));
+            setWaitCursor(false);
+        }
         return;
     case IDC_MAC_LIST:
         setActiveSide(window, macSide);
-        if (notification == LBN_DBLCLK) openMacListEntry(window);
+        if (notification == LBN_DBLCLK) onMacDoubleClick(window);
         return;
     case IDM_SELECT_ALL:
     case IDM_DESELECT_ALL:
@@ -439,10 +458,10 @@ void onCommand(HWND window, int id, int notification)
         onSortCommand(window, id);
         return;
     case IDM_MAC_COPY_SETTINGS:
-        runCopySettingsDialog(window, false);
+        runCopySettingsDialog(window, true);
         return;
     case IDM_PC_COPY_SETTINGS:
-        runCopySettingsDialog(window, true);
+        runCopySettingsDialog(window, false);
         return;
     case IDM_SAVE_PREFS:
         onToggle(window, id, settings.savePrefs);
@@ -525,9 +544,6 @@ void openHelp(HWND owner, uint32_t context)
         MessageBoxA(owner, "This system has no viewer for the help file VERRIN.HLP.", "Help", MB_OK | MB_ICONINFORMATION);
 }
 
-int currentMacSort() { return macSort; }
-int currentPcSort() { return pcSort; }
-
 INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -587,7 +603,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
     unscramble(aboutText);
     if (!previous) registerWindowClass(instance);
     DialogBoxParamA(instance, "KVOLWIN", nullptr, mainDialogProc, 0);
-    saveSettings({macToPcTranslation, pcToMacTranslation, macSort, pcSort}, translationTableEntries());
+    saveSettings({settings.macTrans, settings.pcTrans, macPane.sort, pcPane.sort}, translationTableEntries());
     if (settings.savePrefs) saveImageList(settings.iniPath);
     closeImageDrives();
     freeButtonImages();

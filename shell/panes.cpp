@@ -1,166 +1,119 @@
 // The window side of the panes. See panes.h.
 #include "shell/panes.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "hfs/drive.h"
+#include "app/panes.h"
+#include "base/ui.h"
 #include "hfs/hfs.h"
 #include "resources/kvol.h"
 #include "shell/controls.h"
-#include "base/format.h"
-#include "shell/progress.h"
 
 namespace verrin {
 
 namespace {
 
-// Drive type labels of the PC drive box, by GetDriveType's answer.
-const char* driveTypeLabel(UINT type)
-{
-    switch (type) {
-    case DRIVE_REMOVABLE:
-        return "(Removable)";
-    case DRIVE_FIXED:
-        return "(Fixed)";
-    case DRIVE_REMOTE:
-        return "(Remote)";
-    case DRIVE_CDROM:
-        return "(CDROM)";
-    case DRIVE_RAMDISK:
-        return "(Ram Disk)";
-    default:
-        return "";
-    }
-}
-
-void resetListContents(HWND window, int listId, int count)
+void fillList(HWND window, int listId, size_t count, bool keepTopLine)
 {
     HWND list = GetDlgItem(window, listId);
+    const LRESULT top = SendMessageA(list, LB_GETTOPINDEX, 0, 0);
+    SendMessageA(list, WM_SETREDRAW, FALSE, 0);
     SendMessageA(list, LB_RESETCONTENT, 0, 0);
-    for (int i = 0; i < count; ++i) SendMessageA(list, LB_ADDSTRING, 0, static_cast<LPARAM>(i));
+    for (size_t i = 0; i < count; ++i) SendMessageA(list, LB_ADDSTRING, 0, static_cast<LPARAM>(i));
+    if (keepTopLine && top > 0) SendMessageA(list, LB_SETTOPINDEX, static_cast<WPARAM>(top), 0);
+    SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(list, nullptr, TRUE);
+}
+
+void fillCombo(HWND window, int comboId, const std::vector<std::string>& entries)
+{
+    HWND box = GetDlgItem(window, comboId);
+    SendMessageA(box, CB_RESETCONTENT, 0, 0);
+    for (const std::string& text : entries) SendMessageA(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void showPcList(HWND window, bool keepTopLine)
+{
+    fillList(window, IDC_PC_LIST, pcPane.entries.size(), keepTopLine);
+    ShowWindow(GetDlgItem(window, IDC_PC_HSCROLL), pcPane.overflow > 0 ? SW_SHOW : SW_HIDE);
+    setScrollLimit(window);
 }
 
 }  // namespace
 
-bool paneLineText(int, int, char*, size_t) { return false; }
-int paneEntryFirstChar(int, int) { return -1; }
-bool macVolumeMounted() { return volume.mounted; }
-void macDriveChosen(HWND) {}
-void macFolderBoxChosen(HWND) {}
-void macParentFolder(HWND) {}
-void openMacListEntry(HWND) {}
-void relistMacFolder(HWND) {}
-void openPcListEntry(HWND) {}
+bool paneLineText(int listId, int index, char* line, size_t capacity)
+{
+    if (index < 0 || capacity == 0) return false;
+    std::string text;
+    if (listId == IDC_PC_LIST && static_cast<size_t>(index) < pcPane.entries.size())
+        text = formatPcLine(pcPane.entries[static_cast<size_t>(index)], pcPane.hScrollPos);
+    else if (listId == IDC_MAC_LIST && static_cast<size_t>(index) < macPane.entries.size())
+        text = formatMacLine(macPane.entries[static_cast<size_t>(index)]);
+    else
+        return false;
+    std::strncpy(line, text.c_str(), capacity - 1);
+    line[capacity - 1] = '\0';
+    return true;
+}
+
+int paneEntryFirstChar(int listId, int index)
+{
+    if (index < 0) return -1;
+    const size_t i = static_cast<size_t>(index);
+    if (listId == IDC_PC_LIST && i < pcPane.entries.size() && !pcPane.entries[i].name.empty())
+        return static_cast<unsigned char>(pcPane.entries[i].name[0]);
+    if (listId == IDC_MAC_LIST && i < macPane.entries.size() && macPane.entries[i].name[0] > 0)
+        return macPane.entries[i].name[1];
+    return -1;
+}
+
+void showPaneParts(HWND window, unsigned parts)
+{
+    const bool keep = (parts & paneKeepTopLine) != 0;
+    if (parts & panePcDirectoryBox) {
+        fillCombo(window, IDC_PC_DIR_BOX, pcPane.directoryBox);
+        if (listingVisible) EnableWindow(GetDlgItem(window, IDC_PC_PARENT), pcPane.upEnabled);
+        sizeComboDropDown(window, IDC_PC_DIR_BOX, true);
+    }
+    if (parts & panePcDriveLabel) SetDlgItemTextA(window, IDC_PC_DRIVE_LABEL, pcPane.driveLabel.c_str());
+    if (parts & panePcList) showPcList(window, keep);
+    if (parts & paneMacFolderBox) {
+        fillCombo(window, IDC_MAC_FOLDER_BOX, macPane.folderBox);
+        EnableWindow(GetDlgItem(window, IDC_MAC_PARENT), macPane.upEnabled);
+        sizeComboDropDown(window, IDC_MAC_FOLDER_BOX, true);
+    }
+    if (parts & paneMacDriveLabel) SetDlgItemTextA(window, IDC_MAC_DRIVE_LABEL, macPane.driveLabel.c_str());
+    if (parts & paneMacList) fillList(window, IDC_MAC_LIST, macPane.entries.size(), keep);
+    if (parts & paneMacDriveBox) SendDlgItemMessageA(window, IDC_MAC_DRIVE_BOX, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    if (parts & paneRedrawLists) {
+        InvalidateRect(GetDlgItem(window, IDC_PC_LIST), nullptr, FALSE);
+        InvalidateRect(GetDlgItem(window, IDC_MAC_LIST), nullptr, FALSE);
+    }
+}
 
 void fillPcDriveBox(HWND window)
 {
-    char current[MAX_PATH + 1];
-    const DWORD n = GetCurrentDirectoryA(sizeof current, current);
-    const char letter = n > 0 && n < sizeof current ? current[0] : '\0';
-    char roots[257];
-    const DWORD length = GetLogicalDriveStringsA(sizeof roots - 1, roots);
-    if (length == 0 || length >= sizeof roots) return;
-    HWND box = GetDlgItem(window, IDC_PC_DRIVE_BOX);
-    for (const char* root = roots; *root; root += std::strlen(root) + 1) {
-        const UINT type = GetDriveTypeA(root);
-        if (type == DRIVE_UNKNOWN) continue;
-        std::string text = root;
-        if (!text.empty() && text.back() == '\\') text.pop_back();
-        for (char& c : text)
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        text += driveTypeLabel(type);
-        SendMessageA(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    }
+    const PcDriveBox drives = pcDriveBox();
+    fillCombo(window, IDC_PC_DRIVE_BOX, drives.entries);
     sizeComboDropDown(window, IDC_PC_DRIVE_BOX, false);
-    if (!letter) return;
-    const LRESULT count = SendMessageA(box, CB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; ++i) {
-        char entry[64];
-        if (SendMessageA(box, CB_GETLBTEXTLEN, i, 0) >= static_cast<LRESULT>(sizeof entry)) continue;
-        SendMessageA(box, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
-        if ((entry[0] | 0x20) == (letter | 0x20)) {
-            SendMessageA(box, CB_SETCURSEL, i, 0);
-            break;
-        }
-    }
-}
-
-void fillPcDirectoryBox(HWND window)
-{
-    HWND box = GetDlgItem(window, IDC_PC_DIR_BOX);
-    SendMessageA(box, CB_RESETCONTENT, 0, 0);
-    SendMessageA(box, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>("\\"));
-    char current[257];
-    const DWORD n = GetCurrentDirectoryA(sizeof current, current);
-    if (n == 0 || n >= sizeof current) return;
-    char* path = std::strchr(current, '\\');
-    if (!path) return;
-    ++path;
-    if (listingVisible) EnableWindow(GetDlgItem(window, IDC_PC_PARENT), *path != '\0');
-    // Each component goes to the top, so the deepest directory ends first.
-    for (char* component = path; *component;) {
-        char* end = std::strchr(component, '\\');
-        if (end) *end = '\0';
-        SendMessageA(box, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>(component));
-        if (!end) break;
-        component = end + 1;
-    }
-    sizeComboDropDown(window, IDC_PC_DIR_BOX, true);
-}
-
-void updatePcDriveLabel(HWND window)
-{
-    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
-    if (!GetDiskFreeSpaceA(nullptr, &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters))
-        sectorsPerCluster = bytesPerSector = freeClusters = totalClusters = 0;
-    const double cluster = static_cast<double>(sectorsPerCluster) * bytesPerSector;
-    const std::string text = "PC Drive: " + formatSize(cluster * freeClusters) + " of " +
-                             formatSize(cluster * totalClusters) + " free";
-    SetDlgItemTextA(window, IDC_PC_DRIVE_LABEL, text.c_str());
-}
-
-void rebuildPcPane(HWND window)
-{
-    setWaitCursor(true);
-    pcOverflow = 0;
-    fillPcDirectoryBox(window);
-    if (listingVisible) {
-        resetListContents(window, IDC_PC_LIST, 0);
-        updatePcDriveLabel(window);
-        ShowWindow(GetDlgItem(window, IDC_PC_HSCROLL), pcOverflow > 0 ? SW_SHOW : SW_HIDE);
-        setScrollLimit(window);
-    }
-    setWaitCursor(false);
-}
-
-void refreshPcPane(HWND window)
-{
-    HWND list = GetDlgItem(window, IDC_PC_LIST);
-    const LRESULT top = SendMessageA(list, LB_GETTOPINDEX, 0, 0);
-    rebuildPcPane(window);
-    if (top > 0) SendMessageA(list, LB_SETTOPINDEX, static_cast<WPARAM>(top), 0);
+    if (drives.selected >= 0) SendDlgItemMessageA(window, IDC_PC_DRIVE_BOX, CB_SETCURSEL, static_cast<WPARAM>(drives.selected), 0);
 }
 
 void fillMacDriveBox(HWND dialog)
 {
     SetDlgItemTextA(dialog, IDC_MAC_DRIVE_LABEL, "Mac Drive:");
-    HWND box = GetDlgItem(dialog, IDC_MAC_DRIVE_BOX);
-    SendMessageA(box, CB_RESETCONTENT, 0, 0);
-    if (driveCount == 0) MessageBoxA(dialog, "Can't find any Mac compatible drives.", nullptr, MB_OK);
-    for (int i = 0; i < driveCount; ++i)
-        SendMessageA(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(driveTable[i].label));
+    fillCombo(dialog, IDC_MAC_DRIVE_BOX, macDriveBox());
     sizeComboDropDown(dialog, IDC_MAC_DRIVE_BOX, false);
 }
 
+bool macVolumeMounted() { return parentFolderId != 0; }
+
 void resetMacSide(HWND window)
 {
-    closeVolume();
-    resetListContents(window, IDC_MAC_LIST, 0);
-    SendDlgItemMessageA(window, IDC_MAC_FOLDER_BOX, CB_RESETCONTENT, 0, 0);
+    closeMacPane();
     fillMacDriveBox(window);
-    EnableWindow(GetDlgItem(window, IDC_MAC_PARENT), FALSE);
 }
 
 }  // namespace verrin

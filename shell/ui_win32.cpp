@@ -7,6 +7,7 @@
 #include "shell/controls.h"
 #include "shell/dialogs.h"
 #include "shell/main_window.h"
+#include "shell/panes.h"
 #include "shell/progress.h"
 #include "base/settings.h"
 #include "base/ui.h"
@@ -94,15 +95,16 @@ int win32AskNewName(bool mac, const char* name, char* newName, int newNameSize)
     return static_cast<int>(answer);
 }
 
-// The panes' records changed: the window shows them again. (To be drawn
-// from app/panes.h.)
-void win32PaneChanged(unsigned) {}
+void win32PaneChanged(unsigned parts)
+{
+    if (mainWindow) showPaneParts(mainWindow, parts);
+}
 
-int win32CopySettingsDialog(bool macToPc) { return runCopySettingsDialog(mainWindow, !macToPc) ? 1 : 0; }
+int win32CopySettingsDialog(bool macToPc) { return runCopySettingsDialog(mainWindow, macToPc) ? 1 : 0; }
 
 const UiOps win32Ops = {
-    win32MessageBox,  win32AskNewName,   openProgressWindow, showProgressPercent,     setProgressName,
-    closeProgressWindow, pumpWindowMessages, win32PaneChanged,   win32CopySettingsDialog,
+    win32MessageBox, win32AskNewName,    openProgressWindow,     showProgressPercent,     setProgressName,
+    closeProgressWindow,   pumpWindowMessages, win32PaneChanged, win32CopySettingsDialog,
 };
 
 }  // namespace

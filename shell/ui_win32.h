@@ -1,7 +1,9 @@
 // The Windows program's side of the user-interface seam: message boxes over
 // the main window, the two name-collision dialogs (PCOLLISION, MCOLLISION),
-// the progress window and the message pump. Calls Win32, the seam, the
-// progress window and the name rules.
+// the progress window and the message pump, the panes shown again after
+// their records changed, and the copy settings dialog shown before a copy.
+// Calls Win32, the seam, the progress window, the panes, the dialogs and
+// the name rules.
 #pragma once
 
 #include <windows.h>
