@@ -12,23 +12,23 @@
 #include <cstring>
 #include <string>
 
-#include "hfs/drive.h"
+#include "app/panes.h"
+#include "app/report.h"
+#include "base/settings.h"
+#include "base/ui.h"
 #include "devices/enumerate.h"
 #include "devices/image_drive.h"
 #include "devices/image_list.h"
+#include "hfs/drive.h"
 #include "hfs/hfs.h"
 #include "resources/kvol.h"
 #include "shell/controls.h"
 #include "shell/dialogs.h"
 #include "shell/panes.h"
 #include "shell/progress.h"
-#include "base/settings.h"
+#include "shell/ui_win32.h"
 #include "transfer/translation_table.h"
 #include "transfer/translations.h"
-#include "base/ui.h"
-#include "shell/ui_win32.h"
-#include "app/panes.h"
-#include "app/report.h"
 
 namespace verrin {
 

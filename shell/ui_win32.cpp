@@ -3,14 +3,14 @@
 
 #include <cstring>
 
+#include "base/settings.h"
+#include "base/ui.h"
 #include "resources/kvol.h"
 #include "shell/controls.h"
 #include "shell/dialogs.h"
 #include "shell/main_window.h"
 #include "shell/panes.h"
 #include "shell/progress.h"
-#include "base/settings.h"
-#include "base/ui.h"
 #include "transfer/names.h"
 
 namespace verrin {
