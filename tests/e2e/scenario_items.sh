@@ -2,7 +2,8 @@
 # renamed with a new type and creator, a folder tree deleted; on the PC a
 # new directory, a file renamed, a directory tree deleted. A typed letter
 # jumps to the next entry starting with it. Checked with verrin-cli and the
-# file system.
+# file system. Folders open with a double click and close with "..", and a
+# long PC name brings the name column's scroll bar.
 main=class:KvolClass
 image="$OUT/items-sample.img"
 e2e_sample_image "$image"
@@ -13,6 +14,7 @@ INI
 pc="$E2E_DIR/pc"
 printf 'a\r\n' > "$pc/draft.txt"
 mkdir -p "$pc/old/deeper"
+touch "$pc/old/a file name of exactly fifty characters, to scroll"
 printf 'b\r\n' > "$pc/old/deeper/kept.txt"
 
 e2e_start
@@ -46,6 +48,12 @@ key Return
 expect_window "Change Mac File Info"
 key Return                               # Yes
 expect_no_window "Mac File Information"
+
+# Mac: into Documents and out again.
+dclick_row $main 119 0
+expect_eq "$(spy combo $main 114 | head -1)" "> Documents" "folder box after opening Documents"
+click $main 115
+expect_eq "$(spy combo $main 114 | head -1)" "> Sample Disk" "folder box after .."
 
 # Mac: the folder tree Documents:Letters:Letter goes.
 click_row $main 119 0
@@ -82,6 +90,11 @@ key Return
 expect_window "Rename PC File"
 key Return
 expect_no_window "PC File Information"
+dclick_row $main 111 1                   # into old: the long name scrolls
+expect_eq "$(spy visible $main 112)" 1 "scroll bar for a long name"
+e2e_shot items-long-name
+click $main 107
+expect_eq "$(spy visible $main 112)" 0 "no scroll bar for short names"
 click_row $main 111 1                    # made, old, final.txt
 key alt+i
 expect_window "PC Directory Information"
