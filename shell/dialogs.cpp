@@ -2,6 +2,7 @@
 #include "shell/dialogs.h"
 
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -328,24 +329,19 @@ std::vector<int> selectedIndexes(HWND window, int listId)
     return indexes;
 }
 
-void copyCommand(HWND window, int side)
+// Copy or Delete on a side's selection. A copy changes the other side, a
+// deletion this one: that pane is read again when the command ran.
+void batchCommand(HWND window, int command, int side)
 {
     const std::vector<int> selection = selectedIndexes(window, side == pcSide ? IDC_PC_LIST : IDC_MAC_LIST);
-    if (side == pcSide) {
-        if (copyPcToMac(selection).ran) refreshMacFolder();
-    } else if (copyMacToPc(selection).ran) {
+    const bool copy = command == IDC_COPY;
+    using Batch = BatchResult (*)(std::span<const int>);
+    const Batch run = side == pcSide ? (copy ? copyPcToMac : deletePcItems) : (copy ? copyMacToPc : deleteMacItems);
+    if (!run(selection).ran) return;
+    if ((side == pcSide) != copy)
         refreshPcPane();
-    }
-}
-
-void deleteCommand(HWND window, int side)
-{
-    const std::vector<int> selection = selectedIndexes(window, side == pcSide ? IDC_PC_LIST : IDC_MAC_LIST);
-    if (side == pcSide) {
-        if (deletePcItems(selection).ran) refreshPcPane();
-    } else if (deleteMacItems(selection).ran) {
+    else
         refreshMacFolder();
-    }
 }
 
 void newFolderCommand(HWND window, int side)
@@ -415,13 +411,11 @@ void runItemCommand(HWND window, int command, int side)
 {
     switch (command) {
     case IDC_COPY:
-        copyCommand(window, side);
+    case IDC_DELETE:
+        batchCommand(window, command, side);
         break;
     case IDC_NEW_FOLDER:
         newFolderCommand(window, side);
-        break;
-    case IDC_DELETE:
-        deleteCommand(window, side);
         break;
     case IDC_INFO:
         infoCommand(window, side);

@@ -5,10 +5,7 @@ main=class:KvolClass
 image="$OUT/cancel-disk.img"
 rm -f "$image"
 "$CLI" format "$image" --name "Big Disk" --size 200M >/dev/null
-e2e_folder cancel <<INI
-[Disk Images]
-Image1=$(e2e_winpath "$image")
-INI
+e2e_folder_with_image cancel "$image"
 head -c 150000000 /dev/urandom > "$E2E_DIR/pc/large.bin"
 
 e2e_start

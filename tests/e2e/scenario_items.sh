@@ -7,10 +7,7 @@
 main=class:KvolClass
 image="$OUT/items-sample.img"
 e2e_sample_image "$image"
-e2e_folder items <<INI
-[Disk Images]
-Image1=$(e2e_winpath "$image")
-INI
+e2e_folder_with_image items "$image"
 pc="$E2E_DIR/pc"
 printf 'a\r\n' > "$pc/draft.txt"
 mkdir -p "$pc/old/deeper"

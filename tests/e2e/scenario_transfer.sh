@@ -7,10 +7,7 @@
 main=class:KvolClass
 image="$OUT/transfer-sample.img"
 e2e_sample_image "$image"
-e2e_folder transfer <<INI
-[Disk Images]
-Image1=$(e2e_winpath "$image")
-INI
+e2e_folder_with_image transfer "$image"
 pc="$E2E_DIR/pc"
 printf 'first line\r\nsecond line\r\n' > "$pc/notes.txt"
 
