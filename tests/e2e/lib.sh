@@ -103,8 +103,8 @@ click_row() { click_at $(spy row "$1" "$2" "$3") || e2e_fail "no row $3 in list 
 dclick_row() { dclick_at $(spy row "$1" "$2" "$3") || e2e_fail "no row $3 in list $2"; }
 
 # Waits for a window with this title, or fails.
-expect_window() { spy wait "$1" "${2:-10}" || e2e_fail "no window \"$1\""; }
-expect_no_window() { spy gone "$1" "${2:-10}" || e2e_fail "window \"$1\" still open"; }
+expect_window() { spy wait "$1" "${2:-20}" || e2e_fail "no window \"$1\""; }
+expect_no_window() { spy gone "$1" "${2:-20}" || e2e_fail "window \"$1\" still open"; }
 
 expect_eq() {
     [ "$1" = "$2" ] || e2e_fail "$3: expected [$2], got [$1]"
