@@ -1,12 +1,12 @@
 // DiskCopy 4.2 images: header decoding and checks, the checksum, the
 // drive's sync operation, creation and conversion to and from raw images.
 // The sector I/O itself is the image drive's (a window on the data area).
-// Calls the image-drive internals, the big-endian accessors and
-// the error word.
+// Files written here are on stable storage before success is reported.
+// Calls the image-drive internals, plain files, the big-endian accessors
+// and the error word.
 #include "devices/dc42_drive.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -14,6 +14,7 @@
 
 #include "base/byteorder.h"
 #include "base/errors.h"
+#include "base/rawfile.h"
 #include "devices/image_internal.h"
 
 namespace verrin {
@@ -23,34 +24,40 @@ namespace {
 constexpr size_t chunkBytes = 64 * 1024;
 
 struct FileCloser {
-    std::FILE* f;
-    ~FileCloser()
-    {
-        if (f) std::fclose(f);
-    }
+    RawFile f;
+    ~FileCloser() { closeRawFile(f); }
 };
 
 // Checksum of `bytes` bytes of a file from `offset`, skipping the first
 // `skip` of them.
-bool checksumOfFile(std::FILE* f, uint64_t offset, uint64_t bytes, uint64_t skip, uint32_t& sum)
+bool checksumOfFile(RawFile f, uint64_t offset, uint64_t bytes, uint64_t skip, uint32_t& sum)
 {
     sum = 0;
     if (bytes <= skip) return true;
-    if (!seekImage(f, offset + skip)) return false;
     std::vector<uint8_t> buffer(chunkBytes);
+    uint64_t at = offset + skip;
     uint64_t left = bytes - skip;
     while (left > 0) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(left, chunkBytes));
-        if (std::fread(buffer.data(), 1, n, f) != n) return false;
+        if (readRawAt(f, buffer.data(), n, at) != static_cast<int64_t>(n)) return false;
         sum = diskCopyChecksum(buffer.data(), n & ~size_t{1}, sum);
+        at += n;
         left -= n;
     }
     return true;
 }
 
-bool readHeader(std::FILE* f, uint8_t* header)
+bool readHeader(RawFile f, uint8_t* header)
 {
-    return seekImage(f, 0) && std::fread(header, 1, diskCopyHeaderSize, f) == diskCopyHeaderSize;
+    return readRawAt(f, header, diskCopyHeaderSize, 0) == diskCopyHeaderSize;
+}
+
+// A file just written is complete on stable storage, its name too.
+bool syncNewFile(RawFile f, const char* path)
+{
+    if (syncRawFile(f) && syncFolderOf(path)) return true;
+    setError(errPcWrite);
+    return false;
 }
 
 }  // namespace
@@ -147,12 +154,12 @@ bool createDiskCopyImage(const char* path, const uint8_t* name, uint32_t dataSiz
     uint8_t header[diskCopyHeaderSize];
     buildDiskCopyHeader(d, header);
     {
-        FileCloser out{std::fopen(path, "wb")};
-        if (!out.f) {
+        FileCloser out{openRawFile(path, RawOpen::replace)};
+        if (out.f == noRawFile) {
             setError(errPcCreate);
             return false;
         }
-        if (std::fwrite(header, 1, sizeof header, out.f) != sizeof header || std::fflush(out.f) != 0) {
+        if (!writeRawAt(out.f, header, sizeof header, 0)) {
             setError(errPcWrite);
             return false;
         }
@@ -165,32 +172,44 @@ bool createDiskCopyImage(const char* path, const uint8_t* name, uint32_t dataSiz
         setError(errPcWrite);
         return false;
     }
-    return true;
+    FileCloser made{openRawFile(path, RawOpen::update)};
+    if (made.f == noRawFile) {
+        setError(errPcWrite);
+        return false;
+    }
+    return syncNewFile(made.f, path);
 }
 
-void syncDiskCopyImage(DriveEntry& entry)
+bool syncDiskCopyImage(DriveEntry& entry)
 {
     uint64_t offset = 0, bytes = 0;
-    std::FILE* f = imageFileOf(entry, offset, bytes);
-    if (!f || offset != diskCopyHeaderSize) return;
+    const RawFile f = imageFileOf(entry, offset, bytes);
+    if (f == noRawFile || offset != diskCopyHeaderSize) {
+        setError(errMacWrite);
+        return false;
+    }
     uint32_t sum = 0;
     if (!checksumOfFile(f, offset, bytes, 0, sum)) {
         setError(errPcRead);
-        return;
+        return false;
     }
     uint8_t stored[4];
     write32(stored, sum);
-    if (!seekImage(f, 72) || std::fwrite(stored, 1, 4, f) != 4 || std::fflush(f) != 0) setError(errPcWrite);
+    if (!writeRawAt(f, stored, 4, 72) || !syncRawFile(f)) {
+        setError(errPcWrite);
+        return false;
+    }
+    return true;
 }
 
 bool checkDiskCopyImage(const char* path, bool& dataOk, bool& tagOk)
 {
     dataOk = tagOk = false;
-    FileCloser in{std::fopen(path, "rb")};
-    if (!in.f) return false;
+    FileCloser in{openRawFile(path, RawOpen::read)};
+    if (in.f == noRawFile) return false;
     uint8_t header[diskCopyHeaderSize];
     DiskCopyHeader d{};
-    if (!readHeader(in.f, header) || parseDiskCopyHeader(header, imageFileLength(in.f), d)) return false;
+    if (!readHeader(in.f, header) || parseDiskCopyHeader(header, rawFileLength(in.f), d)) return false;
     uint32_t dataSum = 0, tagSum = 0;
     if (!checksumOfFile(in.f, diskCopyHeaderSize, d.dataSize, 0, dataSum)) return false;
     // The tag checksum leaves out the first 12 bytes of the tag data.
@@ -202,24 +221,23 @@ bool checkDiskCopyImage(const char* path, bool& dataOk, bool& tagOk)
 
 namespace {
 
-// Copies `bytes` bytes from offset `from` of one file to the end of another.
-bool copyRange(std::FILE* in, uint64_t from, uint64_t bytes, std::FILE* out)
+// Copies `bytes` bytes from offset `from` of one file to offset `to` of
+// another.
+bool copyRange(RawFile in, uint64_t from, uint64_t bytes, RawFile out, uint64_t to)
 {
-    if (!seekImage(in, from)) {
-        setError(errPcRead);
-        return false;
-    }
     std::vector<uint8_t> buffer(chunkBytes);
     while (bytes > 0) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(bytes, chunkBytes));
-        if (std::fread(buffer.data(), 1, n, in) != n) {
+        if (readRawAt(in, buffer.data(), n, from) != static_cast<int64_t>(n)) {
             setError(errPcRead);
             return false;
         }
-        if (std::fwrite(buffer.data(), 1, n, out) != n) {
+        if (!writeRawAt(out, buffer.data(), n, to)) {
             setError(errPcWrite);
             return false;
         }
+        from += n;
+        to += n;
         bytes -= n;
     }
     return true;
@@ -230,36 +248,34 @@ bool copyRange(std::FILE* in, uint64_t from, uint64_t bytes, std::FILE* out)
 bool diskCopyToRaw(const char* source, const char* destination)
 {
     if (lastError != errNone) return false;
-    FileCloser in{std::fopen(source, "rb")};
-    if (!in.f) {
+    FileCloser in{openRawFile(source, RawOpen::read)};
+    if (in.f == noRawFile) {
         setError(errPcOpen);
         return false;
     }
     uint8_t header[diskCopyHeaderSize];
     DiskCopyHeader d{};
-    if (!readHeader(in.f, header) || parseDiskCopyHeader(header, imageFileLength(in.f), d)) {
+    if (!readHeader(in.f, header) || parseDiskCopyHeader(header, rawFileLength(in.f), d)) {
         setError(errWrongFileType);
         return false;
     }
-    FileCloser out{std::fopen(destination, "wb")};
-    if (!out.f) {
+    FileCloser out{openRawFile(destination, RawOpen::replace)};
+    if (out.f == noRawFile) {
         setError(errPcCreate);
         return false;
     }
-    if (!copyRange(in.f, diskCopyHeaderSize, d.dataSize, out.f)) return false;
-    if (std::fflush(out.f) != 0) setError(errPcWrite);
-    return lastError == errNone;
+    return copyRange(in.f, diskCopyHeaderSize, d.dataSize, out.f, 0) && syncNewFile(out.f, destination);
 }
 
 bool rawToDiskCopy(const char* source, const char* destination)
 {
     if (lastError != errNone) return false;
-    FileCloser in{std::fopen(source, "rb")};
-    if (!in.f) {
+    FileCloser in{openRawFile(source, RawOpen::read)};
+    if (in.f == noRawFile) {
         setError(errPcOpen);
         return false;
     }
-    const uint64_t bytes = imageFileLength(in.f);
+    const uint64_t bytes = rawFileLength(in.f);
     DiskCopyHeader d{};
     if (bytes > UINT32_MAX || !diskCopyFormatFor(static_cast<uint32_t>(bytes), d.diskEncoding, d.formatByte)) {
         setError(errNotSupported);
@@ -273,7 +289,7 @@ bool rawToDiskCopy(const char* source, const char* destination)
     }
     // Name the image after the volume on it, as DiskCopy does.
     uint8_t mdb[64];
-    if (seekImage(in.f, 1024) && std::fread(mdb, 1, sizeof mdb, in.f) == sizeof mdb && read16(mdb) == 0x4244 &&
+    if (readRawAt(in.f, mdb, sizeof mdb, 1024) == sizeof mdb && read16(mdb) == 0x4244 &&
         mdb[36] >= 1 && mdb[36] <= 27) {
         std::memcpy(d.name, mdb + 36, 1 + mdb[36]);
     } else {
@@ -283,18 +299,16 @@ bool rawToDiskCopy(const char* source, const char* destination)
     }
     uint8_t header[diskCopyHeaderSize];
     buildDiskCopyHeader(d, header);
-    FileCloser out{std::fopen(destination, "wb")};
-    if (!out.f) {
+    FileCloser out{openRawFile(destination, RawOpen::replace)};
+    if (out.f == noRawFile) {
         setError(errPcCreate);
         return false;
     }
-    if (std::fwrite(header, 1, sizeof header, out.f) != sizeof header) {
+    if (!writeRawAt(out.f, header, sizeof header, 0)) {
         setError(errPcWrite);
         return false;
     }
-    if (!copyRange(in.f, 0, bytes, out.f)) return false;
-    if (std::fflush(out.f) != 0) setError(errPcWrite);
-    return lastError == errNone;
+    return copyRange(in.f, 0, bytes, out.f, diskCopyHeaderSize) && syncNewFile(out.f, destination);
 }
 
 }  // namespace verrin

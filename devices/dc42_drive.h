@@ -52,9 +52,10 @@ bool diskCopyFormatFor(uint32_t dataSize, uint8_t& encoding, uint8_t& formatByte
 bool createDiskCopyImage(const char* path, const uint8_t* name, uint32_t dataSize);
 
 // The drive's `sync` operation: recomputes the data checksum of the image
-// behind a DiskCopy drive and stores it in the header. Sets errPcWrite
-// (errPcRead) when the file cannot be written (read).
-void syncDiskCopyImage(DriveEntry& entry);
+// behind a DiskCopy drive, stores it in the header and puts the file on
+// stable storage. False with errPcWrite (errPcRead) when the file cannot be
+// written (read).
+bool syncDiskCopyImage(DriveEntry& entry);
 
 // Verifies both checksums of an image file; false when the file is not a
 // sound DiskCopy 4.2 image.

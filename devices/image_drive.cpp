@@ -1,4 +1,6 @@
-// Disk-image drives: a file read and written at 512-byte unit offsets.
+// Disk-image drives: a file read and written at 512-byte unit offsets,
+// each transfer one positioned read or write straight between the file and
+// the caller's buffer.
 //
 // Owns the table of open image files (one slot per image drive, named by the
 // drive entry's `unit`). A slot is a window on its file: the whole file for
@@ -7,15 +9,20 @@
 // bytes go through the conversion rules of the drive contract, so an image
 // of a 2048-byte-sector medium behaves like the real drive would. Image
 // drives are formatted as partitioned media; an image of exactly one 1.44 MB
-// diskette may be switched to the diskette formatter. Calls the drive
-// table, the DiskCopy header code, the formatters and the error word.
+// diskette may be switched to the diskette formatter. The drive's identity
+// is the image's absolute path (its journal sits beside it); its sync puts
+// the file's data on stable storage. Calls the drive table, plain files,
+// the DiskCopy header code, the formatters and the error word.
 #include "devices/image_drive.h"
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "base/errors.h"
+#include "base/rawfile.h"
 #include "devices/dc42_drive.h"
 #include "devices/image_internal.h"
 #include "hfs/drive.h"
@@ -26,8 +33,9 @@ namespace verrin {
 namespace {
 
 struct ImageSlot {
-    std::FILE* file = nullptr;
+    RawFile file = noRawFile;
     std::string path;
+    std::string fullPath;     // absolute: the process's folder may change
     uint64_t bytes = 0;       // length of the medium inside the file
     uint64_t dataOffset = 0;  // where the medium starts in the file
     uint64_t fileBytes = 0;   // length of the whole file
@@ -41,7 +49,7 @@ ImageSlot* slotOf(const DriveEntry& entry)
 {
     if (entry.unit < 0 || entry.unit >= maxDrives) return nullptr;
     ImageSlot* s = &imageSlots[entry.unit];
-    return s->file ? s : nullptr;
+    return s->file != noRawFile ? s : nullptr;
 }
 
 // Whole device sectors; a sector that extends past the end of the file is
@@ -60,9 +68,9 @@ int32_t readDeviceSectors(DriveEntry& entry, uint8_t* buffer, uint32_t sectors, 
         whole = static_cast<uint32_t>((avail + s->sectorSize - 1) / s->sectorSize);
         want = avail;
     }
-    if (!seekImage(s->file, s->dataOffset + offset)) return 0;
     // want is at most the transfer the caller sized its buffer for.
-    if (std::fread(buffer, 1, static_cast<size_t>(want), s->file) != want) return 0;
+    if (readRawAt(s->file, buffer, static_cast<size_t>(want), s->dataOffset + offset) != static_cast<int64_t>(want))
+        return 0;
     const uint64_t filled = static_cast<uint64_t>(whole) * s->sectorSize;
     if (filled > want) std::memset(buffer + want, 0, static_cast<size_t>(filled - want));
     return static_cast<int32_t>(whole);
@@ -82,9 +90,7 @@ int32_t writeDeviceSectors(DriveEntry& entry, const uint8_t* buffer, uint32_t se
         if (whole == 0) return 0;
         want = static_cast<uint64_t>(whole) * s->sectorSize;
     }
-    if (!seekImage(s->file, s->dataOffset + offset)) return 0;
-    if (std::fwrite(buffer, 1, static_cast<size_t>(want), s->file) != want) return 0;
-    if (std::fflush(s->file) != 0) return 0;
+    if (!writeRawAt(s->file, buffer, static_cast<size_t>(want), s->dataOffset + offset)) return 0;
     return static_cast<int32_t>(whole);
 }
 
@@ -129,33 +135,30 @@ uint32_t imageSectorSize(DriveEntry& entry, uint64_t* capacity)
     return s->sectorSize;
 }
 
+bool syncImage(DriveEntry& entry)
+{
+    ImageSlot* s = slotOf(entry);
+    if (!s || !syncRawFile(s->file)) {
+        setError(errMacWrite);
+        return false;
+    }
+    return true;
+}
+
+bool imageIdentity(DriveEntry& entry, char* text, size_t capacity)
+{
+    ImageSlot* s = slotOf(entry);
+    if (!s || s->fullPath.size() >= capacity) return false;
+    std::memcpy(text, s->fullPath.c_str(), s->fullPath.size() + 1);
+    return true;
+}
+
 }  // namespace
 
-bool seekImage(std::FILE* f, uint64_t offset)
-{
-#ifdef _WIN32
-    return _fseeki64(f, static_cast<long long>(offset), SEEK_SET) == 0;
-#else
-    return fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
-
-uint64_t imageFileLength(std::FILE* f)
-{
-#ifdef _WIN32
-    if (_fseeki64(f, 0, SEEK_END) != 0) return 0;
-    const long long end = _ftelli64(f);
-#else
-    if (fseeko(f, 0, SEEK_END) != 0) return 0;
-    const off_t end = ftello(f);
-#endif
-    return end > 0 ? static_cast<uint64_t>(end) : 0;
-}
-
-std::FILE* imageFileOf(const DriveEntry& entry, uint64_t& dataOffset, uint64_t& dataBytes)
+RawFile imageFileOf(const DriveEntry& entry, uint64_t& dataOffset, uint64_t& dataBytes)
 {
     const ImageSlot* s = slotOf(entry);
-    if (!s) return nullptr;
+    if (!s) return noRawFile;
     dataOffset = s->dataOffset;
     dataBytes = s->bytes;
     return s->file;
@@ -167,7 +170,7 @@ int openImageDrive(const char* path, bool writable, uint32_t sectorSize)
     if (sectorSize < 512 || sectorSize > 4096 || sectorSize % 512 != 0) sectorSize = 512;
     int slot = -1;
     for (int i = 0; i < maxDrives; ++i)
-        if (!imageSlots[i].file) {
+        if (imageSlots[i].file == noRawFile) {
             slot = i;
             break;
         }
@@ -175,12 +178,16 @@ int openImageDrive(const char* path, bool writable, uint32_t sectorSize)
         setError(errNoMemory);
         return -1;
     }
-    std::FILE* f = std::fopen(path, writable ? "r+b" : "rb");
-    if (!f) {
+    std::error_code ec;
+    const std::string absolute = std::filesystem::absolute(path, ec).string();
+    const std::string fullPath = ec ? std::string(path) : absolute;
+    const RawFile f = openRawFile(path, writable ? RawOpen::update : RawOpen::read);
+    const bool canWrite = writable;
+    if (f == noRawFile) {
         setError(errPcOpen);
         return -1;
     }
-    const uint64_t fileBytes = imageFileLength(f);
+    const uint64_t fileBytes = rawFileLength(f);
 
     // A DiskCopy 4.2 image is recognised by its header; one that claims to
     // be such an image but whose sizes disagree with the file is refused
@@ -188,12 +195,12 @@ int openImageDrive(const char* path, bool writable, uint32_t sectorSize)
     uint8_t header[diskCopyHeaderSize] = {};
     DiskCopyHeader dc{};
     bool diskCopy = false;
-    if (fileBytes >= diskCopyHeaderSize && seekImage(f, 0) &&
-        std::fread(header, 1, sizeof header, f) == sizeof header && looksLikeDiskCopyHeader(header)) {
+    if (fileBytes >= diskCopyHeaderSize && readRawAt(f, header, sizeof header, 0) == sizeof header &&
+        looksLikeDiskCopyHeader(header)) {
         const char* problem = parseDiskCopyHeader(header, fileBytes, dc);
         if (problem) {
             openProblem = problem;
-            std::fclose(f);
+            closeRawFile(f);
             setError(errPcRead);
             return -1;
         }
@@ -204,6 +211,7 @@ int openImageDrive(const char* path, bool writable, uint32_t sectorSize)
     ImageSlot& s = imageSlots[slot];
     s.file = f;
     s.path = path;
+    s.fullPath = fullPath;
     s.fileBytes = fileBytes;
     s.dataOffset = diskCopy ? diskCopyHeaderSize : 0;
     s.bytes = diskCopy ? dc.dataSize : fileBytes;
@@ -212,16 +220,18 @@ int openImageDrive(const char* path, bool writable, uint32_t sectorSize)
     DriveEntry e{};
     e.kind = diskCopy ? DriveKind::diskCopyImage : DriveKind::imageFile;
     e.unit = slot;
+    e.flags = driveFileBacked;
     e.sectorRatio = static_cast<uint16_t>(sectorSize / 512);
     e.read = imageRead;
-    e.write = writable ? imageWrite : nullptr;
+    e.write = canWrite ? imageWrite : nullptr;
     e.format = formatPartitionedMedium;
     e.querySectorSize = imageSectorSize;
-    e.sync = diskCopy && writable ? syncDiskCopyImage : nullptr;
+    e.sync = !canWrite ? nullptr : diskCopy ? syncDiskCopyImage : syncImage;
+    e.identity = imageIdentity;
     std::snprintf(e.label, sizeof e.label, diskCopy ? "[DC42 %d]" : "[IMAGE %d]", slot);
     const int index = addDrive(e);
     if (index < 0) {
-        std::fclose(f);
+        closeRawFile(f);
         s = ImageSlot{};
     }
     return index;
@@ -243,7 +253,7 @@ bool useDisketteFormatter(int driveIndex)
 void closeImageDrives()
 {
     for (ImageSlot& s : imageSlots) {
-        if (s.file) std::fclose(s.file);
+        closeRawFile(s.file);
         s = ImageSlot{};
     }
 }

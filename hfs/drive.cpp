@@ -40,6 +40,13 @@ void setTransferLimit(uint32_t maxIoBufSzK)
         transferLimitBytes = maxIoBufSzK * 1024;
 }
 
+uint32_t transferUnits(const DriveEntry& entry, uint32_t count)
+{
+    if (maxIoBufSetting == 0) count = std::min<uint32_t>(count, std::max<uint16_t>(entry.sectorRatio, 1));
+    if (transferCap != 0) count = std::min(count, transferCap);
+    return std::min(count, transferLimitBytes / 512);
+}
+
 int32_t convertedRead(DriveEntry& entry, DeviceSectorRead readSectors, uint8_t* buffer, uint32_t count,
                       uint32_t address)
 {

@@ -26,9 +26,17 @@ enum class DriveKind : uint8_t {
 };
 
 enum DriveFlags : uint8_t {
-    driveReadOnly = 1,
+    driveReadOnly = 1,  // set and cleared by the read-only question
     driveMultisession = 2,
     driveRemovable = 4,
+    // The medium is a file: `identity` gives its path, and the rollback
+    // journal of its changes sits beside it.
+    driveFileBacked = 8,
+    // Writes are refused for as long as the drive is open, whatever the
+    // read-only question answers: the drive was opened for reading and has
+    // `write` only to undo an interrupted change, or an interrupted change
+    // recorded for it does not match the medium (hfs/journal.h).
+    driveWriteHeld = 16,
 };
 
 struct DriveEntry;
@@ -43,9 +51,19 @@ using DriveReadTocOp = int32_t (*)(DriveEntry& entry, uint8_t* toc256);
 // Device sector size in bytes (0 on failure); when capacity is not null it
 // receives the medium's size in device sectors.
 using DriveSectorSizeOp = uint32_t (*)(DriveEntry& entry, uint64_t* capacity);
-// Called when the volume is flushed, for kinds that keep derived data (a
-// DiskCopy header checksum) that must follow the sectors written.
-using DriveSyncOp = void (*)(DriveEntry& entry);
+// The write barrier: puts every unit written so far on stable storage (the
+// medium itself, not a cache of the system's or the device's), after
+// bringing up to date derived data that must follow the units (a DiskCopy
+// header checksum). False with lastError set when it failed. A drive
+// without `sync` has its writes stable when `write` returns.
+using DriveSyncOp = bool (*)(DriveEntry& entry);
+// Names the medium for the rollback journal of its changes: writes a
+// NUL-terminated text of less than `capacity` bytes and returns true. With
+// `driveFileBacked` the text is the path of the file holding the medium;
+// for a device it is an identity that stays the same from run to run and
+// tells this medium from others (bus, model, serial number, size). A drive
+// without `identity` is written without a journal.
+using DriveIdentityOp = bool (*)(DriveEntry& entry, char* text, size_t capacity);
 
 struct DriveEntry {
     DriveKind kind;
@@ -59,6 +77,7 @@ struct DriveEntry {
     DriveReadTocOp readToc;
     DriveSectorSizeOp querySectorSize;
     DriveSyncOp sync;
+    DriveIdentityOp identity;
     char label[32];
 };
 
@@ -81,6 +100,10 @@ extern uint32_t transferCap;         // units; 0 = no cap
 extern uint32_t maxIoBufSetting;
 // Derives transferLimitBytes from the "MaxIOBufSzK" setting (kilobytes).
 void setTransferLimit(uint32_t maxIoBufSzK);
+// The largest part of a transfer of `count` units that one call to the
+// drive may carry: one device sector when the setting is 0, then
+// transferCap when set, then transferLimitBytes.
+uint32_t transferUnits(const DriveEntry& entry, uint32_t count);
 
 // The bounce buffer every converted transfer passes through: the largest
 // transfer plus one device sector of up to 4096 bytes.
@@ -104,7 +127,7 @@ int32_t convertedWrite(DriveEntry& entry, DeviceSectorRead readSectors, DeviceSe
 
 inline bool driveIsReadOnly(const DriveEntry& entry)
 {
-    return (entry.flags & driveReadOnly) != 0 || entry.write == nullptr;
+    return (entry.flags & (driveReadOnly | driveWriteHeld)) != 0 || entry.write == nullptr;
 }
 
 }  // namespace verrin

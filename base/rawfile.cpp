@@ -1,0 +1,194 @@
+// Files at byte offsets (see rawfile.h): Win32 calls on Windows, POSIX calls
+// elsewhere. Calls only the operating system.
+#include "base/rawfile.h"
+
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace verrin {
+
+#ifdef _WIN32
+
+namespace {
+
+HANDLE toHandle(RawFile f) { return reinterpret_cast<HANDLE>(f); }
+
+OVERLAPPED at(uint64_t offset)
+{
+    OVERLAPPED o{};
+    o.Offset = static_cast<DWORD>(offset);
+    o.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return o;
+}
+
+// One Win32 call moves at most this much.
+constexpr size_t maxCall = 1u << 30;
+
+}  // namespace
+
+RawFile openRawFile(const char* path, RawOpen mode)
+{
+    const DWORD access = mode == RawOpen::read ? GENERIC_READ
+                         : mode == RawOpen::update ? GENERIC_READ | GENERIC_WRITE
+                                                   : GENERIC_WRITE;
+    const DWORD disposition = mode == RawOpen::replace ? CREATE_ALWAYS : OPEN_EXISTING;
+    HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? noRawFile : reinterpret_cast<RawFile>(h);
+}
+
+void closeRawFile(RawFile file)
+{
+    if (file != noRawFile) CloseHandle(toHandle(file));
+}
+
+int64_t readRawAt(RawFile file, void* buffer, size_t bytes, uint64_t offset)
+{
+    size_t done = 0;
+    while (done < bytes) {
+        OVERLAPPED o = at(offset + done);
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(bytes - done < maxCall ? bytes - done : maxCall);
+        if (!ReadFile(toHandle(file), static_cast<uint8_t*>(buffer) + done, want, &got, &o)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) break;
+            return -1;
+        }
+        if (got == 0) break;
+        done += got;
+    }
+    return static_cast<int64_t>(done);
+}
+
+bool writeRawAt(RawFile file, const void* buffer, size_t bytes, uint64_t offset)
+{
+    size_t done = 0;
+    while (done < bytes) {
+        OVERLAPPED o = at(offset + done);
+        DWORD put = 0;
+        const DWORD want = static_cast<DWORD>(bytes - done < maxCall ? bytes - done : maxCall);
+        if (!WriteFile(toHandle(file), static_cast<const uint8_t*>(buffer) + done, want, &put, &o) || put == 0)
+            return false;
+        done += put;
+    }
+    return true;
+}
+
+uint64_t rawFileLength(RawFile file)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(toHandle(file), &size) || size.QuadPart < 0) return 0;
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+bool syncRawFile(RawFile file) { return FlushFileBuffers(toHandle(file)) != 0; }
+
+bool rawFileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool removeRawFile(const char* path) { return DeleteFileA(path) != 0; }
+
+// NTFS logs the folder entries with the file's own flush.
+bool syncFolderOf(const char*) { return true; }
+
+#else
+
+RawFile openRawFile(const char* path, RawOpen mode)
+{
+    const int flags = mode == RawOpen::read     ? O_RDONLY
+                      : mode == RawOpen::update ? O_RDWR
+                                                : O_WRONLY | O_CREAT | O_TRUNC;
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? noRawFile : static_cast<RawFile>(fd);
+}
+
+void closeRawFile(RawFile file)
+{
+    if (file != noRawFile) ::close(static_cast<int>(file));
+}
+
+int64_t readRawAt(RawFile file, void* buffer, size_t bytes, uint64_t offset)
+{
+    size_t done = 0;
+    while (done < bytes) {
+        const ssize_t got =
+            ::pread(static_cast<int>(file), static_cast<uint8_t*>(buffer) + done, bytes - done,
+                    static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<int64_t>(done);
+}
+
+bool writeRawAt(RawFile file, const void* buffer, size_t bytes, uint64_t offset)
+{
+    size_t done = 0;
+    while (done < bytes) {
+        const ssize_t put =
+            ::pwrite(static_cast<int>(file), static_cast<const uint8_t*>(buffer) + done, bytes - done,
+                     static_cast<off_t>(offset + done));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (put == 0) return false;
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+uint64_t rawFileLength(RawFile file)
+{
+    struct stat st;
+    if (::fstat(static_cast<int>(file), &st) != 0 || st.st_size < 0) return 0;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+bool syncRawFile(RawFile file)
+{
+    int r;
+    do {
+        r = ::fdatasync(static_cast<int>(file));
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+bool rawFileExists(const char* path)
+{
+    struct stat st;
+    return ::stat(path, &st) == 0;
+}
+
+bool removeRawFile(const char* path) { return ::unlink(path) == 0; }
+
+bool syncFolderOf(const char* path)
+{
+    std::string folder = path;
+    const size_t slash = folder.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int r;
+    do {
+        r = ::fsync(fd);
+    } while (r != 0 && errno == EINTR);
+    ::close(fd);
+    return r == 0;
+}
+
+#endif
+
+}  // namespace verrin
