@@ -225,13 +225,12 @@ bool buildDisketteLeaf(uint32_t date, uint8_t* node)
 void formatDiskette(DriveEntry& entry)
 {
     using namespace formatting;
-    progressSetTotal(24);
     if (messageBox("Formatting will erase all data on diskette!", "WARNING!", uiOkCancel, uiIconWarning) !=
         uiAnswerOk)
         return;
     const std::string label = labelText(entry);
     const std::string status = "Creating \"" + volumeNameText() + "\" on\n" + label;
-    progressOpen(status.c_str());
+    openFormatProgress(24, status);
     const uint32_t date = macNow();
 
     [&] {
@@ -240,11 +239,11 @@ void formatDiskette(DriveEntry& entry)
         if (!writeUnits(entry, s, 1, 0) || !writeUnits(entry, s, 1, 1)) return;
         for (uint32_t k = 5; k <= 25; ++k) {
             if (!writeZeroUnits(entry, 1, k)) return;
-            if (k % 2) progressAdvance();
+            if (k % 2) advanceProgress(1);
         }
         for (uint32_t k = 28; k <= 47; ++k) {
             if (!writeZeroUnits(entry, 1, k)) return;
-            if (k % 2) progressAdvance();
+            if (k % 2) advanceProgress(1);
         }
         for (int t = 0; t < templateCount; ++t) {
             if (!buildTemplateSector(t, date, s)) {
@@ -252,7 +251,7 @@ void formatDiskette(DriveEntry& entry)
                 return;
             }
             if (!writeUnits(entry, s, 1, templates[t].sector)) return;
-            if (t == 1 || t == 3 || t == 5) progressAdvance();
+            if (t == 1 || t == 3 || t == 5) advanceProgress(1);
         }
     }();
 

@@ -1,21 +1,19 @@
-// Names shared by the two formatters only: the progress count behind the
-// progress window, the volume name as text, and unit writes that run the
-// message pump before each call and stop at the first error or cancel.
+// Names shared by the two formatters only: opening the progress window, the
+// volume name as text, and unit writes that run the message pump before
+// each call and stop at the first error or cancel.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "base/progress.h"
 #include "hfs/drive.h"
 
 namespace verrin::formatting {
 
-// The progress window counts advances against a total and shows the share
-// reached as a percentage.
-void progressSetTotal(uint32_t total);
-void progressOpen(const char* status);
-void progressAdvance();
-void progressClose();
+// Opens the "Formatting" window for a format of `steps` steps (each
+// advanceProgress(1) is one) with the status in its name line.
+void openFormatProgress(uint32_t steps, const std::string& status);
 
 std::string volumeNameText();
 std::string labelText(const DriveEntry& entry);

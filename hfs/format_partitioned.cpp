@@ -1,13 +1,13 @@
 // The formatter for hard disks, removable media and disk images: a driver
 // descriptor map, a two-entry Apple partition map and one empty HFS volume
 // filling the rest of the medium. Also owns the new volume name, the
-// progress count shared with the diskette formatter and the format error
-// box.
+// progress window of both formatters and the format error box.
 //
 // Everything is written from scratch through the drive's `write` operation;
 // nothing is read except by the drive's own read-modify-write of device
 // sectors larger than 512 bytes. Calls the drive table, the UI seam, the
-// error word, the size formatter and the engine's big-endian accessors.
+// progress window, the error word, the size formatter and the engine's
+// big-endian accessors.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -38,37 +38,14 @@ bool setNewVolumeName(const uint8_t* chars, uint32_t length)
 namespace formatting {
 
 namespace {
-uint32_t progressTotal = 1;
-uint32_t progressDone = 0;
-bool progressIsOpen = false;
 const uint8_t zeroUnits[64 * 512] = {};
 }  // namespace
 
-void progressSetTotal(uint32_t total)
+void openFormatProgress(uint32_t steps, const std::string& status)
 {
-    progressTotal = total ? total : 1;
-    progressDone = 0;
-}
-
-void progressOpen(const char* status)
-{
-    ui->progressOpen("Formatting", true);
-    progressIsOpen = true;
-    if (status) ui->progressName(status);
-}
-
-void progressAdvance()
-{
-    if (!progressIsOpen) return;
-    ++progressDone;
-    ui->progressPercent(static_cast<int>(std::min<uint64_t>(100, uint64_t{progressDone} * 100 / progressTotal)));
-}
-
-void progressClose()
-{
-    if (!progressIsOpen) return;
-    ui->progressClose();
-    progressIsOpen = false;
+    progressTotal = steps;
+    openProgress(progressFormatting);
+    setProgressText(status.c_str());
 }
 
 std::string volumeNameText()
@@ -325,7 +302,7 @@ namespace {
 
 void failFormat()
 {
-    formatting::progressClose();
+    closeProgress();
     showFormatError();
 }
 
@@ -335,7 +312,7 @@ namespace formatting {
 
 void finishFormat(DriveEntry& entry)
 {
-    progressClose();
+    closeProgress();
     // Derived data of the image (a DiskCopy checksum) follows whatever was
     // written, even after a failure or a cancel.
     const int32_t outcome = lastError;
@@ -350,7 +327,6 @@ void finishFormat(DriveEntry& entry)
 void formatPartitionedMedium(DriveEntry& entry)
 {
     using namespace formatting;
-    progressSetTotal(5);
     if (!entry.querySectorSize) return;
 
     uint64_t capacity = 0;
@@ -378,8 +354,8 @@ void formatPartitionedMedium(DriveEntry& entry)
     if (messageBox(lastWarning.c_str(), "LAST WARNING!", uiYesNo, uiIconWarning) != uiAnswerYes) return;
 
     const std::string status = "Creating \"" + name + "\" on " + label;
-    progressOpen(status.c_str());
-    progressAdvance();
+    openFormatProgress(5, status);
+    advanceProgress(1);
 
     [&] {
         const uint32_t r = l.ratio;
@@ -401,7 +377,7 @@ void formatPartitionedMedium(DriveEntry& entry)
         for (uint32_t k = 3; k <= 5; ++k)
             if (!writeZeroUnits(entry, r, k * r)) return;
         if (!writeZeroUnits(entry, 1, V) || !writeZeroUnits(entry, 1, V + 1)) return;
-        progressAdvance();
+        advanceProgress(1);
 
         // Master directory block and its alternate, then the bitmap.
         buildPartitionedMdb(l, date, unit);
@@ -409,7 +385,7 @@ void formatPartitionedMedium(DriveEntry& entry)
         std::memset(unit, 0, sizeof unit);
         std::memset(unit, 0xFF, 4);
         if (!writeUnits(entry, unit, 1, V + 3) || !writeZeroUnits(entry, g - 1, V + 4)) return;
-        progressAdvance();
+        advanceProgress(1);
 
         // The extents B-tree: its header node (and map nodes on media above
         // 4 GB), every other node empty.
@@ -423,7 +399,7 @@ void formatPartitionedMedium(DriveEntry& entry)
             if (!writeUnits(entry, unit, 1, extentsStart + 1 + k)) return;
         }
         if (!writeZeroUnits(entry, nodes - 1 - maps, extentsStart + 1 + maps)) return;
-        progressAdvance();
+        advanceProgress(1);
 
         // The catalog B-tree: header node, the one leaf, map nodes if
         // needed, the rest empty.
