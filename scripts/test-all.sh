@@ -2,8 +2,9 @@
 # Builds and runs every test: native (with the hfsutils/macutils/Perl
 # interop and corpus tests), native under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the Windows cross build under Wine, the 32-bit
-# Windows build (compiled only: this machine cannot run 32-bit code), and a
-# short run of the image fuzzer. Installs what it needs on Debian 12.
+# Windows build (compiled only: this machine cannot run 32-bit code), the
+# end-to-end scenarios of the Windows program, and a short run of the image
+# fuzzer. Installs what it needs on Debian 12.
 # Usage: scripts/test-all.sh [FUZZ_SECONDS]   (per fuzzer; default 20)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,7 +12,8 @@ cd "$root"
 . scripts/deps.sh
 need_packages cmake ninja-build g++ googletest libgtest-dev pkg-config \
     mingw-w64 wine64 wine hfsutils macutils libconvert-binhex-perl \
-    clang libclang-rt-14-dev gzip ca-certificates
+    clang libclang-rt-14-dev gzip ca-certificates \
+    xvfb xdotool imagemagick x11-utils fonts-liberation
 
 jobs=$(nproc)
 fuzz_seconds=${1:-20}
@@ -45,6 +47,9 @@ if [ -d "$root/../shared/corpus/hfs" ]; then
     done
 fi
 (cd build-win && VERRIN_UNPACKED_CORPUS="$unpacked" ctest --output-on-failure)
+
+step "end-to-end: verrin.exe under Wine in Xvfb, driven by keys and clicks"
+tests/e2e/run.sh build-win build/verrin-cli build-win/e2e
 
 step "Windows i686 cross build (compile only)"
 cmake -S . -B build-win32 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVERRIN_TESTS=OFF \
