@@ -12,7 +12,8 @@
 // diskette may be switched to the diskette formatter. The drive's identity
 // is the image's absolute path (its journal sits beside it); its sync puts
 // the file's data on stable storage. Calls the drive table, plain files,
-// the DiskCopy header code, the formatters and the error word.
+// the DiskCopy header code, the formatters, the journal's naming and the
+// error word.
 #include "devices/image_drive.h"
 
 #include <cstdio>
@@ -27,6 +28,7 @@
 #include "devices/image_internal.h"
 #include "hfs/drive.h"
 #include "hfs/format.h"
+#include "hfs/journal.h"
 
 namespace verrin {
 
@@ -178,11 +180,16 @@ int openImageDrive(const char* path, bool writable, uint32_t sectorSize)
         setError(errNoMemory);
         return -1;
     }
+    // An image opened for reading that has an interrupted change pending
+    // is opened for writing too where the file allows, so that opening the
+    // drive can undo the change; the engine's own writes stay refused.
     std::error_code ec;
     const std::string absolute = std::filesystem::absolute(path, ec).string();
     const std::string fullPath = ec ? std::string(path) : absolute;
-    const RawFile f = openRawFile(path, writable ? RawOpen::update : RawOpen::read);
-    const bool canWrite = writable;
+    const bool undoOnly = !writable && rawFileExists(journalPathBeside(fullPath).c_str());
+    RawFile f = openRawFile(path, writable || undoOnly ? RawOpen::update : RawOpen::read);
+    const bool canWrite = f != noRawFile && (writable || undoOnly);
+    if (f == noRawFile && undoOnly) f = openRawFile(path, RawOpen::read);
     if (f == noRawFile) {
         setError(errPcOpen);
         return -1;
@@ -220,7 +227,7 @@ int openImageDrive(const char* path, bool writable, uint32_t sectorSize)
     DriveEntry e{};
     e.kind = diskCopy ? DriveKind::diskCopyImage : DriveKind::imageFile;
     e.unit = slot;
-    e.flags = driveFileBacked;
+    e.flags = static_cast<uint8_t>(driveFileBacked | (canWrite && !writable ? driveWriteHeld : 0));
     e.sectorRatio = static_cast<uint16_t>(sectorSize / 512);
     e.read = imageRead;
     e.write = canWrite ? imageWrite : nullptr;

@@ -81,9 +81,14 @@ CacheBuffer* readNode(const BTree& t, uint32_t n)
     }
     CacheBuffer* b = readForkSector(n, 1, dataFork, *t.file);
     if (!b) return nullptr;
-    if (!nodeLayoutValid(b) || !nodeKeysValid(t, b)) {
-        setError(errBadNode);
-        return nullptr;
+    // Checked once per content: every change to the buffer (markDirty) and
+    // every new content read into it forgets the check.
+    if (b->checkedAs != &t) {
+        if (!nodeLayoutValid(b) || !nodeKeysValid(t, b)) {
+            setError(errBadNode);
+            return nullptr;
+        }
+        b->checkedAs = &t;
     }
     return b;
 }

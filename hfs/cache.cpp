@@ -8,21 +8,27 @@
 //     sector content that did not come from the drive or from the engine.
 //   - A buffer with flags 0 (clean, not pinned) may be taken over for another
 //     sector; dirty or pinned buffers are never reused.
-//   - Dirty buffers reach the drive only in flushVolume; revertVolume brings
-//     each dirty buffer back to what the drive holds.
-//   - A flush either writes every dirty buffer or, when a write fails, puts
-//     the sectors it already wrote back as they were and leaves all of them
-//     dirty, so the medium stays at the last completed flush.
-// Calls the drive table (hfs/drive.h) and the error word.
+//   - Every dirty buffer is on the dirty list once; a dirty buffer whose
+//     clean content came from the medium keeps that content as its
+//     before-image from the moment it became dirty until it is clean again.
+//   - Dirty buffers reach the drive only in flushVolume, as one commit in
+//     ascending runs (hfs/journal.h): the medium holds all of a flush or
+//     none of it. revertVolume brings each dirty buffer back to what the
+//     medium holds: its before-image, or the medium's sector re-read.
+// Buffers come from a pool of blocks of buffers, returned when the cache is
+// emptied. Calls the drive table, the commit and the error word.
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <unordered_map>
 #include <vector>
 
 #include "hfs/drive.h"
 #include "hfs/internal.h"
+#include "hfs/journal.h"
 
 namespace verrin {
 
@@ -36,10 +42,75 @@ namespace {
 
 CacheBuffer* cacheTail = nullptr;
 std::unordered_map<uint32_t, CacheBuffer*> cacheIndex;
+std::vector<CacheBuffer*> dirtyBuffers;
 
 // Above this many buffers a miss takes over the least recently used clean
 // buffer instead of growing the cache (64 MB of sectors).
 constexpr size_t cacheSoftLimit = 131072;
+
+// The pool: blocks of buffers, and the free ones chained through `next`.
+constexpr size_t poolBlock = 256;
+std::vector<std::unique_ptr<CacheBuffer[]>> poolBlocks;
+CacheBuffer* freeBuffers = nullptr;
+
+// Before-images by slot, and the slots free for reuse.
+std::vector<std::array<uint8_t, 512>> beforeImages;
+std::vector<uint32_t> freeBeforeSlots;
+
+CacheBuffer* takeFromPool()
+{
+    if (!freeBuffers) {
+        std::unique_ptr<CacheBuffer[]> block(new (std::nothrow) CacheBuffer[poolBlock]);
+        if (!block) return nullptr;
+        for (size_t i = 0; i < poolBlock; ++i) {
+            block[i].next = freeBuffers;
+            freeBuffers = &block[i];
+        }
+        poolBlocks.push_back(std::move(block));
+    }
+    CacheBuffer* b = freeBuffers;
+    freeBuffers = b->next;
+    return b;
+}
+
+void returnToPool(CacheBuffer* b)
+{
+    b->next = freeBuffers;
+    freeBuffers = b;
+}
+
+// Keeps the buffer's present content as its before-image (no image when
+// there is no memory for it: the commit then reads the medium instead).
+void keepBeforeImage(CacheBuffer* b)
+{
+    uint32_t slot;
+    if (!freeBeforeSlots.empty()) {
+        slot = freeBeforeSlots.back();
+        freeBeforeSlots.pop_back();
+    } else {
+        try {
+            beforeImages.emplace_back();
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+        slot = static_cast<uint32_t>(beforeImages.size() - 1);
+    }
+    std::memcpy(beforeImages[slot].data(), b->data, 512);
+    b->beforeSlot = slot + 1;
+}
+
+const uint8_t* beforeImageOf(const CacheBuffer* b)
+{
+    return b->beforeSlot ? beforeImages[b->beforeSlot - 1].data() : nullptr;
+}
+
+// The buffer is clean again: its before-image is no longer needed.
+void makeClean(CacheBuffer* b, uint8_t flags)
+{
+    if (b->beforeSlot) freeBeforeSlots.push_back(b->beforeSlot - 1);
+    b->beforeSlot = 0;
+    b->flags = flags;
+}
 
 void unlinkBuffer(CacheBuffer* b)
 {
@@ -63,7 +134,7 @@ void dropBuffer(CacheBuffer* b)
 {
     unlinkBuffer(b);
     cacheIndex.erase(b->sector);
-    delete b;
+    returnToPool(b);
 }
 
 CacheBuffer* leastRecentlyUsedClean()
@@ -79,14 +150,18 @@ DriveEntry* currentEntry()
     return &driveTable[currentDrive];
 }
 
-uint32_t clampCount(const DriveEntry& e, uint32_t count)
-{
-    if (maxIoBufSetting == 0) count = std::min<uint32_t>(count, std::max<uint16_t>(e.sectorRatio, 1));
-    if (transferCap != 0) count = std::min(count, transferCap);
-    return std::min(count, transferLimitBytes / 512);
-}
-
 }  // namespace
+
+void markDirty(CacheBuffer* b)
+{
+    b->checkedAs = nullptr;
+    if (b->flags & bufDirty) return;
+    b->flags |= bufDirty;
+    // The control records live outside the cache and are never written.
+    if (b == &extentsControl || b == &catalogControl) return;
+    if (b->fromMedium) keepBeforeImage(b);
+    dirtyBuffers.push_back(b);
+}
 
 int32_t readSectors(uint8_t* buffer, uint32_t count, uint32_t sector)
 {
@@ -95,7 +170,7 @@ int32_t readSectors(uint8_t* buffer, uint32_t count, uint32_t sector)
         setError(errNotSupported);
         return 0;
     }
-    count = clampCount(*e, count);
+    count = transferUnits(*e, count);
     if (count == 0) return 0;
     const int32_t got = e->read(*e, buffer, count, sector);
     if (got <= 0) {
@@ -112,7 +187,7 @@ int32_t writeSectors(const uint8_t* buffer, uint32_t count, uint32_t sector)
         setError(errVolumeReadOnly);
         return 0;
     }
-    count = clampCount(*e, count);
+    count = transferUnits(*e, count);
     if (count == 0) return 0;
     const int32_t put = e->write(*e, buffer, count, sector);
     if (put <= 0) {
@@ -139,7 +214,7 @@ CacheBuffer* getSector(uint32_t sector, uint32_t count)
         unlinkBuffer(b);
         cacheIndex.erase(b->sector);
     } else {
-        b = new (std::nothrow) CacheBuffer;
+        b = takeFromPool();
         if (!b) {
             b = leastRecentlyUsedClean();
             if (!b) {
@@ -152,7 +227,10 @@ CacheBuffer* getSector(uint32_t sector, uint32_t count)
     }
     std::memset(b->data, 0, sizeof b->data);
     b->flags = 0;
+    b->fromMedium = false;
     b->sector = sector;
+    b->beforeSlot = 0;
+    b->checkedAs = nullptr;
     pushFront(b);
     cacheIndex[sector] = b;
     if (count >= 1) {
@@ -161,6 +239,7 @@ CacheBuffer* getSector(uint32_t sector, uint32_t count)
             setError(errMacRead);
             return nullptr;
         }
+        b->fromMedium = true;
     }
     return b;
 }
@@ -183,14 +262,13 @@ int32_t getVolumeSector(uint8_t* buffer, uint32_t volumeSector, uint32_t count)
 
 void emptyCache()
 {
-    CacheBuffer* b = cacheHead;
-    while (b) {
-        CacheBuffer* next = b->next;
-        delete b;
-        b = next;
-    }
     cacheHead = cacheTail = nullptr;
     cacheIndex.clear();
+    dirtyBuffers.clear();
+    poolBlocks.clear();
+    freeBuffers = nullptr;
+    beforeImages = {};
+    freeBeforeSlots = {};
 }
 
 size_t cacheSize() { return cacheIndex.size(); }
@@ -202,7 +280,10 @@ void buildControlRecord(CacheBuffer& control, FileRef& ref, uint32_t fileId)
 {
     std::memset(control.data, 0, sizeof control.data);
     control.flags = bufPinned;
+    control.fromMedium = false;
     control.sector = 0xFFFFFFFFu;
+    control.beforeSlot = 0;
+    control.checkedAs = nullptr;
     control.next = control.prev = nullptr;
     const uint8_t* m = volume.mdb->data;
     const uint32_t size = read32(m + (fileId == 3 ? mdb::xtFlSize : mdb::ctFlSize));
@@ -241,43 +322,12 @@ void copyControlToMdb(CacheBuffer& control, uint32_t sizeField, uint32_t extFiel
 
 namespace {
 
-constexpr int flushRounds = 5;
-
-// A sector of a flush in progress: its buffer, what the medium held before,
-// and whether the new content has been written.
-struct FlushUndo {
-    CacheBuffer* buffer;
-    std::array<uint8_t, 512> before;
-    bool written;
-};
-
-// After a failed write: the sectors already written get their earlier
-// content back (the error that stopped the flush stays the one reported).
-// Every buffer of the flush stays dirty, so a revert re-reads it.
-void undoFlush(const std::vector<FlushUndo>& undo)
-{
-    const int32_t failure = lastError;
-    for (const FlushUndo& u : undo)
-        if (u.written) writeSectors(u.before.data(), 1, u.buffer->sector);
-    lastError = failure;
-}
-
 // A control record whose changes did not reach the MDB stays dirty, so that
 // a revert rebuilds it from the MDB as the medium holds it.
 void restoreControlFlags(uint8_t extentsFlags, uint8_t catalogFlags)
 {
     extentsControl.flags |= static_cast<uint8_t>(extentsFlags & bufDirty);
     catalogControl.flags |= static_cast<uint8_t>(catalogFlags & bufDirty);
-}
-
-int flushRound(const CacheBuffer* b)
-{
-    if (b == volume.mdb) return 4;
-    const uint32_t rel = b->sector - volume.startSector;
-    if (volume.sizeSectors >= 4 && rel == volume.sizeSectors - 2) return 3;
-    if (b == volume.extentsHeader || b == volume.catalogHeader) return 2;
-    if (rel >= volume.bitmapStart && rel < volume.allocStart) return 0;
-    return 1;
 }
 
 }  // namespace
@@ -287,9 +337,13 @@ void flushVolume()
     // A pending error means the command failed: its changes are reverted,
     // never written.
     if (!volume.mounted || !volume.mdb || lastError != errNone) return;
-    bool anyDirty = (extentsControl.flags & bufDirty) || (catalogControl.flags & bufDirty);
-    for (CacheBuffer* b = cacheHead; b && !anyDirty; b = b->next) anyDirty = (b->flags & bufDirty) != 0;
-    if (!anyDirty) return;
+    const bool controlDirty = (extentsControl.flags & bufDirty) || (catalogControl.flags & bufDirty);
+    if (dirtyBuffers.empty() && !controlDirty) return;
+    DriveEntry* e = currentEntry();
+    if (!e) {
+        setError(errVolumeReadOnly);
+        return;
+    }
 
     const uint8_t extentsFlags = extentsControl.flags;
     const uint8_t catalogFlags = catalogControl.flags;
@@ -297,53 +351,43 @@ void flushVolume()
     if (extentsControl.flags & bufDirty) copyControlToMdb(extentsControl, mdb::xtFlSize, mdb::xtExtRec);
     if (catalogControl.flags & bufDirty) copyControlToMdb(catalogControl, mdb::ctFlSize, mdb::ctExtRec);
 
-    // What the medium holds now in every sector about to be written, so that
-    // a failed write can put back the sectors already written: a flush
-    // either completes or leaves the medium as the last flush left it. A
-    // failed read here stops the flush before anything is written.
-    std::vector<FlushUndo> undo;
-    for (CacheBuffer* b = cacheHead; b; b = b->next) {
-        if (!(b->flags & bufDirty)) continue;
-        undo.push_back({b, {}, false});
-        if (readSectors(undo.back().before.data(), 1, b->sector) != 1) {
-            restoreControlFlags(extentsFlags, catalogFlags);
-            return;
-        }
+    // One commit of every dirty sector, in ascending order.
+    std::sort(dirtyBuffers.begin(), dirtyBuffers.end(),
+              [](const CacheBuffer* a, const CacheBuffer* b) { return a->sector < b->sector; });
+    std::vector<JournalUnit> units;
+    units.reserve(dirtyBuffers.size());
+    for (const CacheBuffer* b : dirtyBuffers) units.push_back({b->sector, beforeImageOf(b), b->data});
+    JournalLabel label{volume.startSector, read32(volume.mdb->data + mdb::crDate), {}};
+    const uint8_t* name = volume.mdb->data + mdb::vn;
+    std::snprintf(label.what, sizeof label.what, "change to \"%.*s\"", std::min<int>(name[0], 27), name + 1);
+    if (!commitUnits(*e, units, label)) {
+        restoreControlFlags(extentsFlags, catalogFlags);
+        return;
     }
-    // Sectors go out in rounds so that a crash part-way leaves as little
-    // harm as the layout allows: bitmap sectors first (blocks are marked
-    // before anything refers to them), then B-tree nodes, then the two
-    // header nodes that point at them, the alternate MDB, and the MDB with
-    // the counts and tree-file sizes last.
-    for (int round = 0; round < flushRounds; ++round) {
-        for (FlushUndo& u : undo) {
-            CacheBuffer* b = u.buffer;
-            if (flushRound(b) != round) continue;
-            if (writeSectors(b->data, 1, b->sector) != 1) {
-                undoFlush(undo);
-                restoreControlFlags(extentsFlags, catalogFlags);
-                return;
-            }
-            u.written = true;
-        }
+    for (CacheBuffer* b : dirtyBuffers) {
+        makeClean(b, static_cast<uint8_t>(b->flags & bufPinned));
+        b->fromMedium = true;
     }
-    for (FlushUndo& u : undo) u.buffer->flags &= static_cast<uint8_t>(~bufDirty);
-    DriveEntry* e = currentEntry();
-    if (e && e->sync) e->sync(*e);
+    dirtyBuffers.clear();
     allocationCommitted();
 }
 
 void revertVolume()
 {
     allocationReverted();
-    for (CacheBuffer* b = cacheHead; b; b = b->next) {
-        if (!(b->flags & bufDirty)) continue;
-        if (readSectors(b->data, 1, b->sector) != 1) {
+    while (!dirtyBuffers.empty()) {
+        CacheBuffer* b = dirtyBuffers.back();
+        if (const uint8_t* before = beforeImageOf(b))
+            std::memcpy(b->data, before, 512);
+        else if (readSectors(b->data, 1, b->sector) != 1) {
             lastError = errMacRead;
             return;
         }
         const bool keepPinned = b == volume.mdb || b == volume.extentsHeader || b == volume.catalogHeader;
-        b->flags = keepPinned ? bufPinned : 0;
+        makeClean(b, keepPinned ? bufPinned : 0);
+        b->fromMedium = true;
+        b->checkedAs = nullptr;
+        dirtyBuffers.pop_back();
     }
     if (!volume.mounted || !volume.mdb) return;
     if (extentsControl.flags & bufDirty) buildControlRecord(extentsControl, volume.extentsFile, 3);

@@ -230,7 +230,7 @@ void formatDiskette(DriveEntry& entry)
         return;
     const std::string label = labelText(entry);
     const std::string status = "Creating \"" + volumeNameText() + "\" on\n" + label;
-    openFormatProgress(24, status);
+    startWriting(entry, 24, status);
     const uint32_t date = macNow();
 
     [&] {

@@ -1,4 +1,5 @@
-// Names shared by the two formatters only: opening the progress window, the
+// Names shared by the two formatters only: the start and end of a format's
+// writing (its progress window, its writes kept and committed whole), the
 // volume name as text, and unit writes that run the message pump before
 // each call and stop at the first error or cancel.
 #pragma once
@@ -11,15 +12,16 @@
 
 namespace verrin::formatting {
 
-// Opens the "Formatting" window for a format of `steps` steps (each
-// advanceProgress(1) is one) with the status in its name line.
-void openFormatProgress(uint32_t steps, const std::string& status);
-
 std::string volumeNameText();
 std::string labelText(const DriveEntry& entry);
 
-// Ends a format run that wrote to the drive: closes the progress window,
-// lets the drive bring derived data up to date (its `sync`), and shows the
+// Starts the writing part of a format: opens the "Formatting" window for a
+// format of `steps` steps (each advanceProgress(1) is one) with the status
+// in its name line, and from here on the drive's writes are kept in memory
+// (hfs/journal.h).
+void startWriting(DriveEntry& entry, uint32_t steps, const std::string& status);
+// Ends it: closes the progress window, commits what was written as one
+// journaled change (nothing after a failure or a cancel), and shows the
 // outcome in the format error box.
 void finishFormat(DriveEntry& entry);
 

@@ -3,11 +3,12 @@
 // filling the rest of the medium. Also owns the new volume name, the
 // progress window of both formatters and the format error box.
 //
-// Everything is written from scratch through the drive's `write` operation;
-// nothing is read except by the drive's own read-modify-write of device
-// sectors larger than 512 bytes. Calls the drive table, the UI seam, the
-// progress window, the error word, the size formatter and the engine's
-// big-endian accessors.
+// Everything is written from scratch through the drive's `write` operation,
+// kept in memory until the format ends and then committed as one journaled
+// change; nothing is read except by the drive's own read-modify-write of
+// device sectors larger than 512 bytes. Calls the drive table, the
+// journal, the UI seam, the progress window, the error word, the size
+// formatter and the engine's big-endian accessors.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "hfs/format.h"
 #include "hfs/format_internal.h"
 #include "hfs/hfs.h"
+#include "hfs/journal.h"
 
 namespace verrin {
 
@@ -40,13 +42,6 @@ namespace formatting {
 namespace {
 const uint8_t zeroUnits[64 * 512] = {};
 }  // namespace
-
-void openFormatProgress(uint32_t steps, const std::string& status)
-{
-    progressTotal = steps;
-    openProgress(progressFormatting);
-    setProgressText(status.c_str());
-}
 
 std::string volumeNameText()
 {
@@ -310,15 +305,28 @@ void failFormat()
 
 namespace formatting {
 
+void startWriting(DriveEntry& entry, uint32_t steps, const std::string& status)
+{
+    progressTotal = steps;
+    openProgress(progressFormatting);
+    setProgressText(status.c_str());
+    beginCapturedWrites(entry);
+}
+
 void finishFormat(DriveEntry& entry)
 {
     closeProgress();
-    // Derived data of the image (a DiskCopy checksum) follows whatever was
-    // written, even after a failure or a cancel.
+    // What the formatter wrote reaches the medium as one journaled change,
+    // or not at all after a failure or a cancel.
     const int32_t outcome = lastError;
     lastError = errNone;
-    if (entry.sync) entry.sync(entry);
-    setError(outcome);
+    JournalLabel label{0, 0, {}};
+    std::snprintf(label.what, sizeof label.what, "format of \"%s\"", volumeNameText().c_str());
+    endCapturedWrites(entry, outcome == errNone, label);
+    if (outcome != errNone) {
+        lastError = errNone;
+        setError(outcome);
+    }
     showFormatError();
 }
 
@@ -354,7 +362,7 @@ void formatPartitionedMedium(DriveEntry& entry)
     if (messageBox(lastWarning.c_str(), "LAST WARNING!", uiYesNo, uiIconWarning) != uiAnswerYes) return;
 
     const std::string status = "Creating \"" + name + "\" on " + label;
-    openFormatProgress(5, status);
+    startWriting(entry, 5, status);
     advanceProgress(1);
 
     [&] {

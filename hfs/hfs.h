@@ -36,15 +36,29 @@ int compareMacNames(const uint8_t* a, const uint8_t* b);
 
 enum BufferFlags : uint8_t { bufDirty = 1, bufPinned = 2 };
 
+struct BTree;
+
 // One cached 512-byte sector. The control records of the two B-tree files
 // are CacheBuffers too, but live outside the cache list.
 struct CacheBuffer {
     uint8_t data[512];
     uint8_t flags;
+    bool fromMedium;  // data, while clean, is what the medium holds
     uint32_t sector;  // absolute sector on the drive
+    // While dirty: 1 + the slot of the medium's content taken when the
+    // buffer became dirty; 0 when the medium's content was never read.
+    uint32_t beforeSlot;
+    // The tree whose node checks this content passed (null until checked,
+    // and again after any change).
+    const BTree* checkedAs;
     CacheBuffer* next;
     CacheBuffer* prev;
 };
+
+// What every change to a buffer goes through before it changes the data:
+// marks it dirty, keeps what the medium holds there (the first time) and
+// forgets that its node checks passed.
+void markDirty(CacheBuffer* b);
 
 // Dirty-marking writes into a cached sector. Offsets and lengths must lie
 // inside the 512 bytes.
@@ -132,8 +146,9 @@ extern uint16_t blockRatio;
 // Probes sectors 0..8 for the block size of the partition map: 1 for a bare
 // volume, b for a map found at 512 × b, 0 for none.
 int detectBlockRatio(DriveEntry& entry);
-// Makes a drive current: empties the cache, clears the volume, asks the
-// drive its sector size, detects the block ratio and scans for volumes.
+// Makes a drive current: empties the cache, clears the volume, undoes a
+// change that was interrupted on the medium (hfs/journal.h), asks the drive
+// its sector size, detects the block ratio and scans for volumes.
 void selectDrive(int driveIndex);
 // Finds every HFS volume on the current drive into volumeList.
 void scanVolumes();
@@ -142,7 +157,11 @@ void setVolumePosition(const VolumeEntry& v);
 // Asks "Mount volume read only?" when the alternate MDB is missing.
 void askReadOnly();
 void mountVolume();
+// Writes every change since the last flush as one journaled commit, on
+// stable storage when it returns without an error; after an error nothing
+// of it is on the medium and the changes stay in the cache.
 void flushVolume();
+// Brings every changed buffer back to what the medium holds.
 void revertVolume();
 // Frees the cache without writing and forgets the volume.
 void closeVolume();

@@ -1,6 +1,6 @@
 // On-disk helpers shared by the whole engine: the dirty-marking writes into
 // cached sectors, the HFS date of "now", and the catalog name order.
-// Calls nothing outside this file.
+// Calls the cache's markDirty.
 #include <cstring>
 #include <ctime>
 
@@ -11,36 +11,36 @@ namespace verrin {
 void putByte(uint8_t value, CacheBuffer* b, uint32_t offset)
 {
     if (offset >= 512) return;
+    markDirty(b);
     b->data[offset] = value;
-    b->flags |= bufDirty;
 }
 
 void put16(uint16_t value, CacheBuffer* b, uint32_t offset)
 {
     if (offset > 510) return;
+    markDirty(b);
     write16(b->data + offset, value);
-    b->flags |= bufDirty;
 }
 
 void put32(uint32_t value, CacheBuffer* b, uint32_t offset)
 {
     if (offset > 508) return;
+    markDirty(b);
     write32(b->data + offset, value);
-    b->flags |= bufDirty;
 }
 
 void putBytes(CacheBuffer* b, uint32_t offset, const void* source, uint32_t length)
 {
     if (offset > 512 || length > 512 - offset) return;
+    markDirty(b);
     std::memmove(b->data + offset, source, length);  // overlapping runs either way
-    b->flags |= bufDirty;
 }
 
 void fillBytes(uint8_t value, CacheBuffer* b, uint32_t offset, uint32_t length)
 {
     if (offset > 512 || length > 512 - offset) return;
+    markDirty(b);
     std::memset(b->data + offset, value, length);
-    b->flags |= bufDirty;
 }
 
 uint32_t macNow()

@@ -1,8 +1,8 @@
 // Volume discovery and mount: the block-ratio probe, the scan for bare
 // volumes, Apple partition maps, old-style maps and later sessions of a
 // disc, the read-only question, mounting, and the format dispatch.
-// Calls the drive table, the sector cache, fork mapping (for the B-tree
-// header nodes) and the user-interface seam.
+// Calls the drive table, the journal's recovery, the sector cache, fork
+// mapping (for the B-tree header nodes) and the user-interface seam.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +10,7 @@
 #include "base/ui.h"
 #include "hfs/drive.h"
 #include "hfs/internal.h"
+#include "hfs/journal.h"
 
 namespace verrin {
 
@@ -189,6 +190,8 @@ void selectDrive(int driveIndex)
         setError(errNotSupported);
         return;
     }
+    // A change interrupted on this medium is undone before anything reads it.
+    recoverJournal(driveTable[currentDrive]);
     scanVolumes();
     transferCap = 0;
 }
@@ -303,7 +306,7 @@ void askReadOnly()
 {
     if (currentDrive < 0) return;
     DriveEntry& entry = driveTable[currentDrive];
-    if (!entry.write) return;
+    if (!entry.write || (entry.flags & driveWriteHeld)) return;
     uint8_t sector[4096];
     bool present = false;
     if (volume.sizeSectors >= 2) {
