@@ -60,8 +60,10 @@ bool putPcFile(const std::string& pcPath, const PutOptions& options);
 bool macNameFromText(const std::string& text, uint8_t name[32]);
 // Four Mac Roman characters from UTF-8 text (a type or creator code).
 bool fourCharCode(const std::string& text, uint8_t code[4]);
-// Opens IMAGE[#N] for writing and mounts it; false after printing.
-bool mountForWrite(const std::string& imageArg);
+// Opens IMAGE[#N] for writing, mounts it and runs the checks before the
+// first change; false after printing why it may not be changed (no
+// alternate MDB, or damage a change could spread, unless `force`).
+bool mountForWrite(const std::string& imageArg, bool force);
 // Makes the folder at PATH current; false after printing.
 bool enterFolderPath(const std::string& path);
 // Ends a write command: flushes when no error is pending; otherwise (or if

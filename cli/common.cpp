@@ -64,7 +64,13 @@ bool mountImageArgument(const std::string& imageArg, bool writable)
     askReadOnly();
     mountVolume();
     if (lastError != errNone) {
-        failWithError(path.c_str());
+        // The engine's message, and which structure is at fault when it knows.
+        if (*mountProblem()) {
+            std::fprintf(stderr, "%s: %s %s\n", path.c_str(), errorText(lastError), mountProblem());
+            lastError = errNone;
+        } else {
+            failWithError(path.c_str());
+        }
         closeVolume();
         return false;
     }

@@ -13,13 +13,21 @@
 #include "base/macroman.h"
 #include "base/settings.h"
 #include "base/ui.h"
+#include "base/ui_headless.h"
 #include "cli/commands.h"
+#include "hfs/check.h"
 
 namespace verrin::cli {
 
 namespace {
 
 bool isFlag(const char* arg, const char* flag) { return std::strcmp(arg, flag) == 0; }
+
+// What every changing command's help says about --force.
+constexpr const char forceHelp[] =
+    "The volume is checked first: a damaged one, or one without its alternate\n"
+    "master directory block, is left as it is unless --force is given; then the\n"
+    "change leaves every block, node and catalog ID in use alone.";
 
 // Writes a whole fork from a source in 32 KB appending writes.
 bool fillFork(FileRef& ref, uint8_t fork, const ByteSource& source)
@@ -67,12 +75,16 @@ bool enterFolderNames(const std::vector<std::vector<uint8_t>>& names, const std:
     return true;
 }
 
-std::vector<std::string> positionals(int argc, char** argv, int first, std::vector<std::string>& unknown)
+// The arguments that are not options; options go to `unknown`, except
+// --force, which sets `force`.
+std::vector<std::string> positionals(int argc, char** argv, int first, std::vector<std::string>& unknown, bool& force)
 {
     std::vector<std::string> out;
     for (int i = first; i < argc; ++i) {
         const char* a = argv[i];
-        if (a[0] == '-' && a[1] != '\0')
+        if (isFlag(a, "--force"))
+            force = true;
+        else if (a[0] == '-' && a[1] != '\0')
             unknown.emplace_back(a);
         else
             out.emplace_back(a);
@@ -152,13 +164,42 @@ bool putPcFile(const std::string& pcPath, const PutOptions& options)
     return ok;
 }
 
-bool mountForWrite(const std::string& imageArg)
+bool mountForWrite(const std::string& imageArg, bool force)
 {
-    if (!mountImageArgument(imageArg, true)) return false;
-    if (!volumeWritable()) {
-        failWithError(imageArg.c_str());
+    // A missing alternate MDB asks whether to mount read-only: the command
+    // line answers Yes unless --force, and says so in one line.
+    headless::scriptedAnswers = {force ? uiAnswerNo : uiAnswerYes};
+    const bool echo = headless::echo;
+    headless::echo = false;
+    const size_t asked = headless::shown.size();
+    const bool mounted = mountImageArgument(imageArg, true);
+    headless::echo = echo;
+    headless::scriptedAnswers.clear();
+    if (!mounted) return false;
+    if (headless::shown.size() > asked && !force) {
+        std::fprintf(stderr, "%s: not changed: the volume has no alternate master directory block, so it is used "
+                             "read-only (--force changes it anyway)\n",
+                     imageArg.c_str());
         return false;
     }
+    const ChangeGuard guard = guardChanges(force ? DamagedVolumeAnswer::force : DamagedVolumeAnswer::refuse);
+    if (!guard.writable) {
+        if (lastError != errNone) return failWithError(imageArg.c_str()), false;
+        if (!guard.damaged)
+            std::fprintf(stderr, "%s: %s\n", imageArg.c_str(), guard.reason.c_str());
+        else if (force)
+            std::fprintf(stderr, "%s: not changed: the volume is damaged: %s\n", imageArg.c_str(),
+                         guard.reason.c_str());
+        else
+            std::fprintf(stderr,
+                         "%s: not changed: the volume is damaged, and a change could spread the damage: %s "
+                         "('verrin-cli check' lists every problem; --force changes it anyway)\n",
+                         imageArg.c_str(), guard.reason.c_str());
+        return false;
+    }
+    if (guard.damaged)
+        std::fprintf(stderr, "%s: the volume is damaged (%s); changing it anyway, leaving everything in use alone\n",
+                     imageArg.c_str(), guard.reason.c_str());
     return true;
 }
 
@@ -192,20 +233,22 @@ int finishWrite(const char* context)
 int cmdMkdir(int argc, char** argv)
 {
     if (wantsHelp(argc, argv)) {
-        std::puts("usage: verrin-cli mkdir IMAGE[#N] PATH\n"
+        std::puts("usage: verrin-cli mkdir [--force] IMAGE[#N] PATH\n"
                   "Creates the folder PATH (names joined by ':', from the root); the folder\n"
                   "that holds it must exist.");
+        std::puts(forceHelp);
         return 0;
     }
     std::vector<std::string> unknown;
-    const auto args = positionals(argc, argv, 1, unknown);
+    bool force = false;
+    const auto args = positionals(argc, argv, 1, unknown, force);
     if (!unknown.empty()) return failUsage("mkdir", ("unknown option " + unknown[0]).c_str());
     if (args.size() != 2) return failUsage("mkdir", "give an image and a folder path");
     std::vector<std::vector<uint8_t>> folder;
     std::vector<uint8_t> name;
     if (!splitLastName(args[1], folder, name))
         return failUsage("mkdir", "give a valid path (Mac Roman names of 1 to 31 characters)");
-    if (!mountForWrite(args[0])) return 1;
+    if (!mountForWrite(args[0], force)) return 1;
     if (!enterFolderNames(folder, args[1])) return 1;
     createFolder(name.data());
     return finishWrite(args[1].c_str());
@@ -214,9 +257,9 @@ int cmdMkdir(int argc, char** argv)
 int cmdPut(int argc, char** argv)
 {
     if (wantsHelp(argc, argv)) {
-        std::puts("usage: verrin-cli put [--rsrc] [--type T] [--creator C] IMAGE[#N] FOLDER PCFILE...\n"
+        std::puts("usage: verrin-cli put [--force] [--rsrc] [--type T] [--creator C] IMAGE[#N] FOLDER PCFILE...\n"
                   "       verrin-cli put -m data|text|rsrc|macbinary|binhex [--rename|--overwrite|--skip]\n"
-                  "                      [--ini FILE] [--type T] [--creator C] IMAGE[#N] FOLDER PCFILE...\n"
+                  "                      [--ini FILE] [--type T] [--creator C] [--force] IMAGE[#N] FOLDER PCFILE...\n"
                   "Copies PC files into FOLDER (':' or empty for the root). Each file's bytes\n"
                   "become the data fork, or the resource fork with --rsrc. T and C are\n"
                   "four-character codes (default: four question marks). The Mac name is the\n"
@@ -228,8 +271,10 @@ int cmdPut(int argc, char** argv)
                   "unless --type/--creator give them. A Mac name that exists is an error\n"
                   "unless --rename, --overwrite or --skip says otherwise.\n"
                   "Nothing is written unless every file is copied.");
+        std::puts(forceHelp);
         return 0;
     }
+    bool force = false;
     PutOptions options;
     TransferOptions translated;
     bool codesGiven = false;
@@ -242,7 +287,9 @@ int cmdPut(int argc, char** argv)
             continue;
         }
         if (isFlag(a, "--type") || isFlag(a, "--creator")) codesGiven = true;
-        if (isFlag(a, "--rsrc")) {
+        if (isFlag(a, "--force")) {
+            force = true;
+        } else if (isFlag(a, "--rsrc")) {
             options.resourceFork = true;
         } else if (isFlag(a, "--type") || isFlag(a, "--creator")) {
             if (i + 1 >= argc) return failUsage("put", (std::string(a) + " needs a value").c_str());
@@ -266,7 +313,7 @@ int cmdPut(int argc, char** argv)
         prepareTransfer(translated);
         if (codesGiven) setTranslationCodes(translated.mode, options.type, options.creator);
     }
-    if (!mountForWrite(args[0])) return 1;
+    if (!mountForWrite(args[0], force)) return 1;
     if (!enterFolderPath(args[1])) return 1;
     const uint32_t folder = currentFolderId;
     for (size_t i = 2; i < args.size(); ++i) {
@@ -284,26 +331,30 @@ int cmdPut(int argc, char** argv)
 int cmdRm(int argc, char** argv)
 {
     if (wantsHelp(argc, argv)) {
-        std::puts("usage: verrin-cli rm [-r] IMAGE[#N] PATH...\n"
+        std::puts("usage: verrin-cli rm [-r] [--force] IMAGE[#N] PATH...\n"
                   "Deletes files and empty folders; with -r folders with everything inside\n"
                   "them, innermost first. Every path is checked before anything is deleted;\n"
                   "then the items go in the order given, as the window deletes them: the\n"
                   "volume is written every 50 items and after each path, so a failure keeps\n"
                   "what was deleted before it.");
+        std::puts(forceHelp);
         return 0;
     }
     bool recursive = false;
+    bool force = false;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         if (isFlag(argv[i], "-r") || isFlag(argv[i], "-R"))
             recursive = true;
+        else if (isFlag(argv[i], "--force"))
+            force = true;
         else if (argv[i][0] == '-' && argv[i][1] != '\0')
             return failUsage("rm", (std::string("unknown option ") + argv[i]).c_str());
         else
             args.emplace_back(argv[i]);
     }
     if (args.size() < 2) return failUsage("rm", "give an image and at least one path");
-    if (!mountForWrite(args[0])) return 1;
+    if (!mountForWrite(args[0], force)) return 1;
     struct Target {
         std::string path;
         uint32_t parent;
@@ -357,12 +408,14 @@ int cmdRm(int argc, char** argv)
 int cmdRename(int argc, char** argv)
 {
     if (wantsHelp(argc, argv)) {
-        std::puts("usage: verrin-cli rename IMAGE[#N] PATH NEWNAME\n"
+        std::puts("usage: verrin-cli rename [--force] IMAGE[#N] PATH NEWNAME\n"
                   "Renames a file or folder within its folder.");
+        std::puts(forceHelp);
         return 0;
     }
     std::vector<std::string> unknown;
-    const auto args = positionals(argc, argv, 1, unknown);
+    bool force = false;
+    const auto args = positionals(argc, argv, 1, unknown, force);
     if (!unknown.empty()) return failUsage("rename", ("unknown option " + unknown[0]).c_str());
     if (args.size() != 3) return failUsage("rename", "give an image, a path and a new name");
     uint8_t newName[32];
@@ -371,7 +424,7 @@ int cmdRename(int argc, char** argv)
     std::vector<std::vector<uint8_t>> names;
     if (!parseMacPath(args[1], names) || names.empty())
         return failUsage("rename", "give the path of an item inside the volume");
-    if (!mountForWrite(args[0])) return 1;
+    if (!mountForWrite(args[0], force)) return 1;
     uint32_t parent = 0;
     CatalogItem item;
     if (!findItem(args[1], parent, item)) return 1;
@@ -382,18 +435,20 @@ int cmdRename(int argc, char** argv)
 int cmdSettype(int argc, char** argv)
 {
     if (wantsHelp(argc, argv)) {
-        std::puts("usage: verrin-cli settype IMAGE[#N] PATH TYPE CREATOR\n"
+        std::puts("usage: verrin-cli settype [--force] IMAGE[#N] PATH TYPE CREATOR\n"
                   "Sets a file's type and creator (four characters each).");
+        std::puts(forceHelp);
         return 0;
     }
     std::vector<std::string> unknown;
-    const auto args = positionals(argc, argv, 1, unknown);
+    bool force = false;
+    const auto args = positionals(argc, argv, 1, unknown, force);
     if (!unknown.empty()) return failUsage("settype", ("unknown option " + unknown[0]).c_str());
     if (args.size() != 4) return failUsage("settype", "give an image, a path, a type and a creator");
     uint8_t type[4], creator[4];
     if (!fourCharCode(args[2], type) || !fourCharCode(args[3], creator))
         return failUsage("settype", "type and creator take four Mac Roman characters each");
-    if (!mountForWrite(args[0])) return 1;
+    if (!mountForWrite(args[0], force)) return 1;
     uint32_t parent = 0;
     CatalogItem item;
     if (!findItem(args[1], parent, item)) return 1;

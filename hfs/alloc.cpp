@@ -22,12 +22,14 @@
 //     claimed by an extent of a damaged volume), and returns exactly what a
 //     first-fit search from block 0 over the bitmap and the held blocks
 //     would return: the hints only skip blocks that cannot start a fit.
-// Calls the cache, the extent-record lookup of the read side and the B-tree
-// changes (for extents-overflow records).
+// Calls the cache, the extent-record lookup of the read side, the B-tree
+// changes (for extents-overflow records) and the checks before the first
+// change (hfs/check.h).
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
+#include "hfs/check.h"
 #include "hfs/drive.h"
 #include "hfs/internal.h"
 
@@ -216,7 +218,7 @@ void holdClaimedBlocks(uint32_t first, uint32_t count)
     setBits(allocation.claimedBlocks, first, count, volume.numBlocks);
 }
 
-bool volumeWritable()
+bool volumeAcceptsChanges()
 {
     if (lastError != errNone) return false;
     if (!volume.mounted || !volume.mdb) {
@@ -229,6 +231,17 @@ bool volumeWritable()
     }
     // Hardware lock (bit 7) and software lock (bit 15) of drAtrb.
     if (read16(volume.mdb->data + mdb::atrb) & 0x8080u) {
+        setError(errVolumeReadOnly);
+        return false;
+    }
+    return true;
+}
+
+bool volumeWritable()
+{
+    if (!volumeAcceptsChanges()) return false;
+    if (allocation.changes == ChangePermission::unchecked) guardChanges(DamagedVolumeAnswer::refuse);
+    if (allocation.changes != ChangePermission::allowed) {
         setError(errVolumeReadOnly);
         return false;
     }

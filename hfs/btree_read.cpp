@@ -51,6 +51,8 @@ bool nodeLayoutValid(const CacheBuffer* n)
     return previous <= 512 - 2 * (count + 1);
 }
 
+uint32_t indexKeyBytes(const BTree& t) { return (t.maxKeyLength + 2u) & ~1u; }
+
 bool nodeKeysValid(const BTree& t, const CacheBuffer* n)
 {
     const uint8_t type = nodeType(n);
@@ -60,14 +62,18 @@ bool nodeKeysValid(const BTree& t, const CacheBuffer* n)
         const uint8_t* key = n->data + recordOffset(n, i);
         const uint32_t size = recordSize(n, i);
         const uint32_t k = key[0];
-        if (k < t.minKeyLength || k > t.maxKeyLength) return false;
-        // The key with its length byte, padded to even, then the data (an
-        // index record's child number, or at least a leaf record's type).
-        const uint32_t keyBytes = (k + 2) & ~1u;
-        if (size < keyBytes + (type == nd::indexNode ? 4u : 1u)) return false;
+        if (type == nd::indexNode) {
+            // The key's own length byte is not needed to read the record.
+            if (size < indexKeyBytes(t) + 4u) return false;
+        } else {
+            // The key with its length byte, padded to even, then at least
+            // the record's type.
+            if (k < t.minKeyLength || k > t.maxKeyLength) return false;
+            if (size < ((k + 2) & ~1u) + 1u) return false;
+        }
         if (t.maxKeyLength == 37) {
             const uint32_t nameLength = key[6];
-            if (nameLength > 31 || nameLength + 6 > k) return false;
+            if (nameLength > 31 || (type == nd::leafNode && nameLength + 6 > k)) return false;
         }
     }
     return true;
@@ -95,11 +101,8 @@ CacheBuffer* readNode(const BTree& t, uint32_t n)
 
 bool indexChild(const BTree& t, const CacheBuffer* n, uint16_t i, uint32_t& child)
 {
-    (void)t;
     if (i >= nodeRecords(n)) return false;
-    const uint32_t off = recordOffset(n, i);
-    const uint32_t keyBytes = (n->data[off] + 2u) & ~1u;
-    child = read32(n->data + off + keyBytes);  // size checked by nodeKeysValid
+    child = read32(n->data + recordOffset(n, i) + indexKeyBytes(t));  // size checked by nodeKeysValid
     return true;
 }
 

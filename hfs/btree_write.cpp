@@ -55,8 +55,6 @@ CacheBuffer* header(const BTree& t) { return *t.header; }
 void putHeader32(const BTree& t, uint32_t field, uint32_t value) { put32(value, header(t), field); }
 uint32_t header32(const BTree& t, uint32_t field) { return read32(header(t)->data + field); }
 
-uint32_t indexKeyBytes(const BTree& t) { return t.maxKeyLength + 1u; }
-
 uint32_t nodeFreeSpace(const CacheBuffer* n)
 {
     const uint32_t count = nodeRecords(n);
@@ -134,10 +132,13 @@ int replaceIndexKey(const BTree& t, CacheBuffer* parent, uint32_t index, uint32_
         setError(errBadNode);
         return -1;
     }
+    // Index keys have the tree's fixed length, whatever the record's length
+    // byte says; a damaged one is put right.
     const uint8_t* key = child->data + recordOffset(child, 0);
     const uint32_t at = recordOffset(parent, index);
-    const uint32_t parentLength = parent->data[at];
+    const uint32_t parentLength = t.maxKeyLength;
     const uint32_t length = std::min<uint32_t>(key[0], parentLength);
+    if (parent->data[at] != parentLength) putByte(static_cast<uint8_t>(parentLength), parent, at);
     putBytes(parent, at + 1, key + 1, length);
     fillBytes(0, parent, at + 1 + length, parentLength - length);
     return index == 0 ? 1 : 0;

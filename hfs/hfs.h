@@ -157,6 +157,10 @@ void setVolumePosition(const VolumeEntry& v);
 // Asks "Mount volume read only?" when the alternate MDB is missing.
 void askReadOnly();
 void mountVolume();
+// Why the last mountVolume failed with errBadNode, in one sentence naming
+// the structure (and node) at fault; empty after a mount that succeeded or
+// failed for another reason.
+const char* mountProblem();
 // Writes every change since the last flush as one journaled commit, on
 // stable storage when it returns without an error; after an error nothing
 // of it is on the medium and the changes stay in the cache.
@@ -282,8 +286,10 @@ int resolvePath(uint32_t startFolder, const std::vector<std::vector<uint8_t>>& n
 // cache back to what the volume holds.
 
 // True when the mounted volume may be changed; otherwise sets
-// errVolumeReadOnly (a read-only drive, a drive without write, or a volume
-// locked in its attributes).
+// errVolumeReadOnly (a read-only drive, a drive without write, a volume
+// locked in its attributes, or a damaged volume that the checks before the
+// first change keep read-only: see guardChanges in hfs/check.h, which runs
+// here when nothing ran it before).
 bool volumeWritable();
 
 // Searches the bitmap for a free run. start != 0: only the run beginning at

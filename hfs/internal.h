@@ -53,7 +53,13 @@ inline uint16_t recordSize(const CacheBuffer* n, uint32_t i) { return static_cas
 
 // True when the node's record layout keeps the invariants above.
 bool nodeLayoutValid(const CacheBuffer* n);
-// True when every record's key length fits the tree and the record.
+// Index records carry keys of the tree's fixed length, whatever their key
+// length byte says (as Mac OS reads them): the child number follows this
+// many bytes.
+uint32_t indexKeyBytes(const BTree& t);
+// True when every record's key fits the tree and the record: a leaf key's
+// length byte within the tree's limits, an index record long enough for
+// the fixed key and the child number, a catalog name of at most 31.
 bool nodeKeysValid(const BTree& t, const CacheBuffer* n);
 
 // Reads node n of a tree through the cache (count 1) and checks it; nullptr
@@ -114,8 +120,13 @@ void treeDelete(const BTree& t, const uint8_t* key);
 //     every catalog ID in use there. These last until the volume is closed.
 //   - No node of tree t below lowestFreeNode[t] is free (0 extents, 1
 //     catalog).
+//   - `changes` records what the checks before the first change decided
+//     (guardChanges, hfs/check.h); a refused volume is used read-only.
 // The bit vectors use the bitmap's layout and are empty when nothing is held.
+enum class ChangePermission : uint8_t { unchecked, allowed, refused };
+
 struct AllocationState {
+    ChangePermission changes = ChangePermission::unchecked;
     uint32_t lowestFreeBlock = 0;
     struct RunHint {
         uint32_t length;
@@ -129,6 +140,11 @@ struct AllocationState {
     uint32_t idFloor = 0;
 };
 extern AllocationState allocation;
+
+// The drive and the volume's attributes allow changes (the part of
+// volumeWritable that does not depend on the checks); errVolumeReadOnly or
+// errNoHfsVolume otherwise.
+bool volumeAcceptsChanges();
 
 // A volume was mounted or closed: forget everything.
 void forgetAllocationState();

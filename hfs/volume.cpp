@@ -4,6 +4,7 @@
 // Calls the drive table, the journal's recovery, the sector cache, fork
 // mapping (for the B-tree header nodes) and the user-interface seam.
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -324,6 +325,21 @@ void askReadOnly()
 
 namespace {
 
+// Why the last mount failed, when the error's own message does not say.
+char mountFailure[200] = "";
+
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void failMount(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(mountFailure, sizeof mountFailure, format, args);
+    va_end(args);
+    setError(errBadNode);
+}
+
 // Every descriptor of an extent record lies inside the volume's blocks.
 bool extentRecordValid(const uint8_t* rec, uint32_t numBlocks)
 {
@@ -335,20 +351,67 @@ bool extentRecordValid(const uint8_t* rec, uint32_t numBlocks)
     return true;
 }
 
-// Node 0 of a tree file must be a header node whose node count fits the file.
-bool headerValid(const CacheBuffer* h, const CacheBuffer& control)
+// The layout must make sense before any of it is used as an address; false
+// after failMount when it does not.
+bool layoutValid(const uint8_t* d)
 {
-    if (nodeType(h) != nd::headerNode || !nodeLayoutValid(h) || nodeRecords(h) < 3) return false;
+    const uint32_t alBlkSiz = read32(d + mdb::alBlkSiz);
+    const uint32_t numBlocks = read16(d + mdb::nmAlBlks);
+    const uint32_t allocStart = read16(d + mdb::alBlSt);
+    const uint32_t bitmapStart = read16(d + mdb::vbmSt);
+    if (alBlkSiz < 512 || alBlkSiz % 512 != 0 || alBlkSiz / 512 > 0xFFFF) {
+        failMount("The allocation block size (drAlBlkSiz) %u is not a multiple of 512 bytes.", alBlkSiz);
+    } else if (numBlocks == 0) {
+        failMount("The volume has no allocation blocks (drNmAlBlks 0).");
+    } else if (bitmapStart < 3 || bitmapStart + (numBlocks + 4095) / 4096 > allocStart) {
+        failMount("The volume bitmap (drVBMSt %u, %u sectors) does not fit between the master directory block and "
+                  "the first allocation block (drAlBlSt %u).",
+                  bitmapStart, (numBlocks + 4095) / 4096, allocStart);
+    } else if (uint64_t{allocStart} + uint64_t{numBlocks} * (alBlkSiz / 512) > volume.sizeSectors) {
+        failMount("The %u allocation blocks end at sector %llu, beyond the volume's %u sectors.", numBlocks,
+                  static_cast<unsigned long long>(uint64_t{allocStart} + uint64_t{numBlocks} * (alBlkSiz / 512)),
+                  volume.sizeSectors);
+    } else if (!extentRecordValid(d + mdb::xtExtRec, numBlocks)) {
+        failMount("The extents file's extents (drXTExtRec) reach beyond the volume's %u allocation blocks.", numBlocks);
+    } else if (!extentRecordValid(d + mdb::ctExtRec, numBlocks)) {
+        failMount("The catalog file's extents (drCTExtRec) reach beyond the volume's %u allocation blocks.", numBlocks);
+    } else {
+        return true;
+    }
+    return false;
+}
+
+// Reads node 0 of a tree file, which must be a header node whose node count
+// fits the file; null after failMount (or the read's own error) otherwise.
+CacheBuffer* readHeaderNode(const FileRef& file, const CacheBuffer& control, const char* tree)
+{
+    CacheBuffer* h = readForkSector(0, 1, dataFork, file);
+    if (!h) {
+        if (lastError == errBadNode) failMount("The %s B-tree's header node (node 0) lies outside its file.", tree);
+        return nullptr;
+    }
     const uint32_t fileNodes = read32(control.data + fil::pyLen) / 512;
     const uint32_t nodes = read32(h->data + bth::nNodes);
-    return nodes >= 1 && nodes <= fileNodes;
+    if (nodeType(h) != nd::headerNode)
+        failMount("The %s B-tree's header node (node 0) has the node type %d instead of 1.", tree,
+                  static_cast<int8_t>(nodeType(h)));
+    else if (!nodeLayoutValid(h) || nodeRecords(h) < 3)
+        failMount("The %s B-tree's header node (node 0) has a broken record layout.", tree);
+    else if (nodes < 1 || nodes > fileNodes)
+        failMount("The %s B-tree's header node counts %u nodes, but its file holds %u.", tree, nodes, fileNodes);
+    else
+        return h;
+    return nullptr;
 }
 
 }  // namespace
 
+const char* mountProblem() { return mountFailure; }
+
 void mountVolume()
 {
     lastError = errNone;
+    mountFailure[0] = '\0';
     volume.mounted = false;
     forgetAllocationState();
     CacheBuffer* m = getVolumeSector(2);
@@ -360,40 +423,22 @@ void mountVolume()
         setError(errNoHfsVolume);
         return;
     }
-    const uint32_t alBlkSiz = read32(d + mdb::alBlkSiz);
-    const uint32_t numBlocks = read16(d + mdb::nmAlBlks);
-    const uint32_t allocStart = read16(d + mdb::alBlSt);
-    const uint32_t bitmapStart = read16(d + mdb::vbmSt);
-    // The layout must make sense before any of it is used as an address.
-    const bool sane = alBlkSiz >= 512 && alBlkSiz % 512 == 0 && alBlkSiz / 512 <= 0xFFFF && numBlocks > 0 &&
-                      bitmapStart >= 3 && bitmapStart + (numBlocks + 4095) / 4096 <= allocStart &&
-                      static_cast<uint64_t>(allocStart) + static_cast<uint64_t>(numBlocks) * (alBlkSiz / 512) <=
-                          volume.sizeSectors &&
-                      extentRecordValid(d + mdb::xtExtRec, numBlocks) &&
-                      extentRecordValid(d + mdb::ctExtRec, numBlocks);
-    if (!sane) {
-        setError(errBadNode);
-        return;
-    }
-    volume.spb = static_cast<uint16_t>(alBlkSiz / 512);
-    volume.allocStart = static_cast<uint16_t>(allocStart);
-    volume.numBlocks = static_cast<uint16_t>(numBlocks);
-    volume.bitmapStart = static_cast<uint16_t>(bitmapStart);
+    if (!layoutValid(d)) return;
+    volume.spb = static_cast<uint16_t>(read32(d + mdb::alBlkSiz) / 512);
+    volume.allocStart = read16(d + mdb::alBlSt);
+    volume.numBlocks = read16(d + mdb::nmAlBlks);
+    volume.bitmapStart = read16(d + mdb::vbmSt);
 
     buildControlRecord(extentsControl, volume.extentsFile, 3);
-    CacheBuffer* xh = readForkSector(0, 1, dataFork, volume.extentsFile);
+    CacheBuffer* xh = readHeaderNode(volume.extentsFile, extentsControl, "extents");
     if (!xh) return;
     pinBuffer(xh);
     volume.extentsHeader = xh;
     buildControlRecord(catalogControl, volume.catalogFile, 4);
-    CacheBuffer* ch = readForkSector(0, 1, dataFork, volume.catalogFile);
+    CacheBuffer* ch = readHeaderNode(volume.catalogFile, catalogControl, "catalog");
     if (!ch) return;
     pinBuffer(ch);
     volume.catalogHeader = ch;
-    if (!headerValid(xh, extentsControl) || !headerValid(ch, catalogControl)) {
-        setError(errBadNode);
-        return;
-    }
     volume.mounted = true;
     currentFolderId = 2;
     parentFolderId = 1;

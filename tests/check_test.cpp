@@ -4,9 +4,11 @@
 // verrin-cli check prints the problems and sets its exit code.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 
+#include "base/ui_headless.h"
 #include "hfs/check.h"
 #include "hfs/internal.h"
 #include "support/peers.h"
@@ -29,7 +31,7 @@ std::vector<std::string> checkImage(const std::string& path, bool& mounted)
 {
     mounted = openImage(path, false) >= 0 && mountAt(0);
     std::vector<std::string> problems;
-    if (mounted) problems = checkVolume();
+    if (mounted) problems = checkLines();
     closeAll();
     return problems;
 }
@@ -176,7 +178,11 @@ struct Damage {
     const char* expected;  // a piece of the matching problem
     // Changes the image bytes; runs while the clean image is mounted.
     std::function<void(std::string& image)> apply;
+    const char* absent = nullptr;  // a piece no problem may contain
 };
+
+// Byte position of record i's key in a node, from the node's offset table.
+size_t recordByte(const std::string& img, size_t node, uint32_t i) { return node + get16(img, node + 510 - 2 * i); }
 
 const Damage damages[] = {
     {"two keys swapped", "keys are out of order",
@@ -250,17 +256,38 @@ const Damage damages[] = {
          img[at] = static_cast<char>(img[at] & ~(0x80 >> (block % 8)));
          set16(img, volumeByte(2) + 34, get16(img, volumeByte(2) + 34) + 1);
      }},
-    {"a bitmap bit set for a free block", "belongs to no fork",
+    {"a bitmap bit set for a free block", "warning: Allocation block",
      [](std::string& img) {
          const uint32_t block = volume.numBlocks - 1;
          const size_t at = volumeByte(volume.bitmapStart + block / 4096) + (block / 8) % 512;
          img[at] = static_cast<char>(img[at] | (0x80 >> (block % 8)));
          set16(img, volumeByte(2) + 34, get16(img, volumeByte(2) + 34) - 1);
      }},
-    {"the MDB and its alternate disagreeing", "alternate master directory block differs in drCrDate",
+    {"the MDB and its alternate disagreeing only in the creation date",
+     "note: The alternate master directory block differs in drCrDate",
      [](std::string& img) {
          const size_t alt = volumeByte(volume.sizeSectors - 2);
          set32(img, alt + 2, get32(img, alt + 2) + 1);
+     }},
+    {"the alternate differing only in an unused extent descriptor",
+     "note: The alternate master directory block differs in drXTExtRec (only in unused extent descriptors)",
+     [](std::string& img) { set16(img, volumeByte(volume.sizeSectors - 2) + 134 + 8, 77); }},
+    {"the volume's name differing from the root folder's", "differs from the root folder's name",
+     [](std::string& img) { img[volumeByte(2) + 37] = 'X'; }},
+    {"a volume name of 28 characters", "is 28 characters long", [](std::string& img) { img[volumeByte(2) + 36] = 28; }},
+    {"a header node with a backward link", "header node has the backward link 5 instead of 0",
+     [](std::string& img) { set32(img, nodeByte(catalogTree, 0) + 4, 5); }},
+    {"a header node with a height", "header node has the height 1 instead of 0",
+     [](std::string& img) { img[nodeByte(extentsTree, 0) + 9] = 1; }},
+    {"an index record's damaged key length", "has the key length 20 instead of 37",
+     [](std::string& img) {
+         const size_t root = nodeByte(catalogTree, read32(volume.catalogHeader->data + bth::root));
+         img[recordByte(img, root, 1)] = 20;
+     },
+     "could not be read completely"},
+    {"the image one sector short of its last block", "but the volume's last allocation block ends at sector",
+     [](std::string& img) {
+         img.resize((volume.startSector + volume.allocStart + size_t{volume.numBlocks} * volume.spb - 1) * 512);
      }},
     {"the alternate MDB missing", "alternate master directory block (volume sector",
      [](std::string& img) { set16(img, volumeByte(volume.sizeSectors - 2), 0); }},
@@ -343,7 +370,12 @@ TEST(CheckVolume, EachKindOfDamageGivesItsProblem)
         const auto problems = checkImage(path, mounted);
         ASSERT_TRUE(mounted);
         bool matched = false;
-        for (const std::string& p : problems) matched = matched || p.find(d.expected) != std::string::npos;
+        for (const std::string& p : problems) {
+            matched = matched || p.find(d.expected) != std::string::npos;
+            if (d.absent) {
+                EXPECT_EQ(p.find(d.absent), std::string::npos) << p;
+            }
+        }
         EXPECT_TRUE(matched) << "expected \"" << d.expected << "\" among:\n" << joined(problems);
     }
 }
@@ -359,7 +391,7 @@ TEST(CheckVolume, RandomDamageIsReportedNeverCrashes)
     // The metadata sectors: everything a clean check reads.
     ASSERT_GE(openImage(clean, false), 0);
     ASSERT_TRUE(mountAt(0));
-    ASSERT_TRUE(checkVolume().empty());
+    ASSERT_TRUE(checkLines().empty());
     std::vector<uint32_t> sectors;
     forEachCacheBuffer([&](CacheBuffer* b) { sectors.push_back(b->sector); });
     closeAll();
@@ -390,7 +422,7 @@ TEST(CheckVolume, RandomDamageIsReportedNeverCrashes)
 TEST(CheckVolume, NothingMountedIsAProblemAndErrorsAreKept)
 {
     closeAll();
-    const auto problems = checkVolume();
+    const auto problems = checkVolume().findings;
     ASSERT_EQ(problems.size(), 1u);
     lastError = errNameExists;
     checkVolume();
@@ -409,8 +441,9 @@ TEST(CheckCommand, PrintsProblemsAndSetsTheExitCode)
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find(": OK: 83 files, 2 folders"), std::string::npos) << r.out;
 
-    std::string bytes;
-    ASSERT_TRUE(readFile(image, bytes));
+    std::string clean, bytes;
+    ASSERT_TRUE(readFile(image, clean));
+    bytes = clean;
     set32(bytes, 1024 + 84, 99);  // drFilCnt
     set16(bytes, 1024 + 82, 7);   // drNmRtDirs
     ASSERT_TRUE(writeFile(image, bytes));
@@ -421,11 +454,159 @@ TEST(CheckCommand, PrintsProblemsAndSetsTheExitCode)
               "The root folder count (drNmRtDirs) is 7, but the root folder holds 1 folder.\n");
     EXPECT_NE(r.err.find("2 problems found"), std::string::npos);
 
+    // Space marked in use that no fork owns is a warning: sound unless --strict.
+    bytes = clean;
+    const uint32_t last = get16(bytes, 1024 + 18) - 1u;
+    const size_t bit = get16(bytes, 1024 + 14) * 512u + last / 8;
+    bytes[bit] = static_cast<char>(bytes[bit] | (0x80 >> (last % 8)));
+    set16(bytes, 1024 + 34, get16(bytes, 1024 + 34) - 1u);
+    ASSERT_TRUE(writeFile(image, bytes));
+    r = runCli({"check", image});
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("warning: Allocation block " + std::to_string(last) + " is marked in use in the bitmap but "
+                         "belongs to no fork.\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(": OK: 83 files"), std::string::npos);
+    EXPECT_EQ(runCli({"check", "--strict", image}).exitCode, 1);
+
+    // A volume that cannot be mounted: which structure and node.
+    bytes = clean;
+    const size_t catalogHeader =
+        (get16(bytes, 1024 + 28) + get16(bytes, 1024 + 150) * (get32(bytes, 1024 + 20) / 512)) * 512u;
+    bytes[catalogHeader + 8] = 0;
+    ASSERT_TRUE(writeFile(image, bytes));
+    r = runCli({"check", image});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Disk may be corrupt. (Use a disk diagnostic on the Mac.) The catalog B-tree's header node "
+                         "(node 0) has the node type 0 instead of 1."),
+              std::string::npos)
+        << r.err;
+
     r = runCli({"check", "--help"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.out.find("usage: verrin-cli check IMAGE[#N]"), std::string::npos);
+    EXPECT_NE(r.out.find("usage: verrin-cli check [--strict] IMAGE[#N]"), std::string::npos);
     r = runCli({"check"});
     EXPECT_EQ(r.exitCode, 2);
     r = runCli({"check", dir.file("missing.img")});
     EXPECT_EQ(r.exitCode, 1);
+}
+
+TEST(ChangeGuard, DamagedVolumesRefuseEveryChangeAndForcedChangesLeaveWhatIsInUseAlone)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    ScratchDir dir;
+    const std::string clean = dir.file("clean.img");
+    buildBusyVolume(dir, clean, 1440);
+    std::string image;
+    ASSERT_TRUE(readFile(clean, image));
+    std::vector<WalkedItem> files;
+    ASSERT_GE(openImage(clean, false), 0);
+    ASSERT_TRUE(mountAt(0));
+    ASSERT_TRUE(walkVolume(files));
+    std::vector<std::string> contents;
+    for (const WalkedItem& f : files) {
+        contents.emplace_back();
+        if (f.item.kind == cdrFile) {
+            ASSERT_TRUE(readWholeFork(f.parentId, f.item.name, dataFork, contents.back()));
+        }
+    }
+    closeAll();
+    const std::string pcFile = dir.file("new.txt");
+    ASSERT_TRUE(writeFile(pcFile, std::string(20000, 'n')));
+
+    const Damage damages[] = {
+        {"bitmap bits cleared under a file", "marked free in the bitmap but in use",
+         [](std::string& img) {
+             const RecordAt a = catalogRecord(2, "file10");
+             for (uint32_t i = 0; i < get16(img, a.data + 76); ++i) {
+                 const uint32_t block = get16(img, a.data + 74) + i;
+                 const size_t at = volumeByte(volume.bitmapStart + block / 4096) + (block / 8) % 512;
+                 img[at] = static_cast<char>(img[at] & ~(0x80 >> (block % 8)));
+                 set16(img, volumeByte(2) + 34, get16(img, volumeByte(2) + 34) + 1);
+             }
+         }},
+        {"drNxtCNID below an ID in use", "next free ID", [](std::string& img) { set32(img, volumeByte(2) + 30, 20); }},
+        {"a damaged extent record", "owned by both",
+         [](std::string& img) {
+             const RecordAt a = catalogRecord(2, "file30");
+             set16(img, catalogRecord(2, "file31").data + 74, get16(img, a.data + 74));
+         }},
+        {"a sibling-link loop", "has forward link",
+         [](std::string& img) {
+             const uint32_t first = read32(volume.catalogHeader->data + bth::fNode);
+             set32(img, nodeByte(catalogTree, read32(volume.catalogHeader->data + bth::lNode)), first);
+         }},
+    };
+    const std::string path = dir.file("damaged.img");
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.what);
+        std::string damaged = image;
+        ASSERT_GE(openImage(clean, false), 0);
+        ASSERT_TRUE(mountAt(0));
+        d.apply(damaged);
+        closeAll();
+        ASSERT_TRUE(writeFile(path, damaged));
+
+        // Every changing command refuses in one line and writes nothing.
+        for (const std::vector<std::string>& command :
+             std::vector<std::vector<std::string>>{{"mkdir", path, "Docs:New"},
+                                                   {"put", path, ":", pcFile},
+                                                   {"rm", path, "file12"},
+                                                   {"rename", path, "file13", "renamed"},
+                                                   {"settype", path, "file14", "ABCD", "EFGH"}}) {
+            const CommandResult r = runCli(command);
+            EXPECT_EQ(r.exitCode, 1) << command[0];
+            EXPECT_NE(r.err.find(": not changed: the volume is damaged"), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find(d.expected), std::string::npos) << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            std::string now;
+            ASSERT_TRUE(readFile(path, now));
+            EXPECT_TRUE(now == damaged) << command[0];
+        }
+
+        // Forced, a put and a mkdir take no block, node or ID in use, and
+        // every file there was still reads as it did.
+        ASSERT_EQ(openImage(path, false), 0);
+        ASSERT_TRUE(mountAt(0));
+        const std::vector<std::string> before = checkLines();
+        closeAll();
+        CommandResult r = runCli({"put", "--force", path, "Docs", pcFile});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        r = runCli({"mkdir", "--force", path, "Docs:Newer"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        ASSERT_EQ(openImage(path, false), 0);
+        ASSERT_TRUE(mountAt(0));
+        for (size_t i = 0; i < files.size(); ++i) {
+            std::string data;
+            if (files[i].item.kind != cdrFile) continue;
+            EXPECT_TRUE(readWholeFork(files[i].parentId, files[i].item.name, dataFork, data)) << files[i].path;
+            EXPECT_TRUE(data == contents[i]) << files[i].path;
+        }
+        for (const std::string& line : checkLines()) {
+            if (std::find(before.begin(), before.end(), line) != before.end()) continue;
+            for (const char* harm : {"owned by both", "used by both", "free in the bitmap but in use", "next free ID",
+                                     "reached a second time", "marked free in the node map"}) {
+                EXPECT_EQ(line.find(harm), std::string::npos) << line;
+            }
+        }
+        closeAll();
+    }
+
+    // The window asks first: No keeps the volume read-only, Yes changes it.
+    ASSERT_GE(openImage(path, true), 0);
+    ASSERT_TRUE(mountAt(0));
+    headless::reset();
+    headless::scriptedAnswers = {uiAnswerNo};
+    ChangeGuard guard = guardChanges(DamagedVolumeAnswer::ask);
+    EXPECT_FALSE(guard.writable);
+    ASSERT_EQ(headless::shown.size(), 1u);
+    EXPECT_EQ(headless::shown[0].caption, damagedVolumeCaption);
+    EXPECT_NE(headless::shown[0].text.find(guard.reason), std::string::npos);
+    createFolder(macName("Refused").data());
+    EXPECT_EQ(lastError, errVolumeReadOnly);
+    lastError = errNone;
+    headless::scriptedAnswers = {uiAnswerYes};
+    EXPECT_TRUE(guardChanges(DamagedVolumeAnswer::ask).writable);
+    closeAll();
 }

@@ -128,7 +128,7 @@ std::string stateOnOpening(const std::string& path, bool withDates)
         closeAll();
         return {};
     }
-    const auto problems = checkVolume();
+    const auto problems = checkLines();
     EXPECT_TRUE(problems.empty()) << joined(problems);
     const std::string state = volumeState(withDates);
     closeAll();

@@ -311,7 +311,7 @@ TEST(Transfer, PcToMacReadersMatchHfsutils)
     dataFileToMac("empty", 2);
     dataFileToMac("A rather long PC file name of forty.txt", 2);
     ASSERT_EQ(lastError, errNone);
-    EXPECT_TRUE(checkVolume().empty());
+    EXPECT_TRUE(checkLines().empty());
     flushVolume();
     w.unmount();
 
@@ -588,7 +588,7 @@ TEST(Transfer, DamagedEncodedFilesLeaveNoTraceOnTheVolume)
         EXPECT_EQ(lastError, errNone);
         CatalogItem item{};
         EXPECT_EQ(lookupCatalogItem(2, nameOf("Source").data(), item), 0);
-        EXPECT_TRUE(checkVolume().empty());
+        EXPECT_TRUE(checkLines().empty());
         flushVolume();
         w.unmount();
         EXPECT_EQ(w.hls(), before);
@@ -737,7 +737,7 @@ TEST(Transfer, CorpusFilesUnpackToTheirRecordedForks)
         EXPECT_EQ(macRomanToUtf8(it.finderInfo + 4, 4), e.creator);
         EXPECT_EQ(it.dataLength, e.data);
         EXPECT_EQ(it.rsrcLength, e.rsrc);
-        EXPECT_TRUE(checkVolume().empty());
+        EXPECT_TRUE(checkLines().empty());
         flushVolume();
         // hfsutils reads the same forks back.
         w.unmount();
@@ -782,7 +782,7 @@ TEST(Transfer, EveryTranslationRoundTripsWithoutPeers)
     macBinaryToMac("Two.mb", 2);
     binHexToMac("Two.hqx", 2);
     ASSERT_EQ(lastError, errNone) << errorText(lastError);
-    EXPECT_TRUE(checkVolume().empty());
+    EXPECT_TRUE(checkLines().empty());
     flushVolume();
 
     std::string text;

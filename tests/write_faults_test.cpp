@@ -140,7 +140,7 @@ void expectImageHolds(const std::string& path, const std::vector<WalkedItem>& be
 {
     ASSERT_GE(openImage(path, false), 0);
     ASSERT_TRUE(mountAt(0));
-    const auto problems = checkVolume();
+    const auto problems = checkLines();
     EXPECT_TRUE(problems.empty()) << joined(problems);
     std::vector<WalkedItem> now;
     ASSERT_TRUE(walkVolume(now));
@@ -221,7 +221,7 @@ TEST(WriteFaults, EveryFailedReadOrWriteLeavesTheLastFlushedState)
             EXPECT_TRUE(faultPlan.failed);
             EXPECT_LT(flushed, items.size());
             expectCacheEqualsDisk();
-            const auto live = checkVolume();
+            const auto live = checkLines();
             EXPECT_TRUE(live.empty()) << joined(live);
             unwrapFaultyDrive();
             closeAll();

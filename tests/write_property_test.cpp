@@ -381,7 +381,7 @@ void runModel(const ScratchDir& dir, const std::string& image, const Mix& mix, s
         SCOPED_TRACE("step " + std::to_string(step) + ": " + what);
 
         // The volume as the cache holds it: sound, and equal to the model.
-        const auto problems = checkVolume();
+        const auto problems = checkLines();
         ASSERT_TRUE(problems.empty()) << joined(problems);
         std::vector<WalkedItem> walked;
         ASSERT_TRUE(walkVolume(walked)) << errorText(lastError);
@@ -394,7 +394,7 @@ void runModel(const ScratchDir& dir, const std::string& image, const Mix& mix, s
             closeAll();
             ASSERT_GE(openImage(image, true), 0);
             ASSERT_TRUE(mountAt(0));
-            ASSERT_TRUE(checkVolume().empty());
+            ASSERT_TRUE(checkLines().empty());
             for (auto& [file, parent] : m.files()) EXPECT_TRUE(forkEquals(parent->id, *file)) << pathOf("", file->name);
         }
     }
@@ -477,6 +477,6 @@ TEST(WriteProperties, AWriteEndingInsideTheForkKeepsTheBytesAfterIt)
     flushVolume();
     ASSERT_EQ(lastError, errNone);
     EXPECT_TRUE(forkEquals(2, f));
-    EXPECT_TRUE(checkVolume().empty());
+    EXPECT_TRUE(checkLines().empty());
     closeAll();
 }

@@ -418,7 +418,7 @@ std::string verifyTree(bool catalog)
 std::string volumeProblems()
 {
     std::string out = verifyVolume();
-    for (const std::string& line : checkVolume()) out += "check: " + line + "\n";
+    for (const std::string& line : checkLines()) out += "check: " + line + "\n";
     return out;
 }
 

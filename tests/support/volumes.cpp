@@ -60,6 +60,15 @@ bool walkFolder(uint32_t folderId, const std::string& prefix, std::vector<Walked
 
 }  // namespace
 
+std::vector<std::string> checkLines()
+{
+    std::vector<std::string> lines;
+    for (const CheckFinding& f : checkVolume().findings)
+        lines.push_back((f.severity == CheckSeverity::damage ? "" : std::string(checkSeverityName(f.severity)) + ": ") +
+                        f.text);
+    return lines;
+}
+
 bool walkVolume(std::vector<WalkedItem>& out, size_t limit)
 {
     out.clear();
@@ -132,7 +141,7 @@ std::vector<std::string> formatAndUseDrive(int drive, size_t bytes)
     std::string back;
     if (!mountAt(0) || !readWholeFork(2, name.data(), dataFork, back)) failed("read back");
     if (back != data) problems.push_back("the file read back differs");
-    for (const std::string& p : checkVolume()) problems.push_back(p);
+    for (const std::string& p : checkLines()) problems.push_back(p);
     closeVolume();
     return problems;
 }

@@ -25,6 +25,10 @@ struct WalkedItem {
     uint32_t parentId;
     CatalogItem item;
 };
+// The checker's findings on the mounted volume as lines, the lighter ones
+// after "warning: " or "note: "; empty when it finds nothing at all.
+std::vector<std::string> checkLines();
+
 // Every item below the root folder, folders before their contents.
 // Bounded by `limit` items. False with lastError on a failure.
 bool walkVolume(std::vector<WalkedItem>& out, size_t limit = 1000000);
