@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the fuzzers with clang and runs each for the given number of
 # seconds (default 60): the image fuzzer from seed images made with hfsutils
-# plus the small corpus diskettes, the BinHex/MacBinary fuzzer from the
-# corpus's BinHex and MacBinary files (when the corpus is present).
+# plus the small corpus diskettes, the write fuzzer from the same images
+# (each behind a 4-byte seed for its changes), the BinHex/MacBinary fuzzer
+# from the corpus's BinHex and MacBinary files (when the corpus is present).
 # Usage: scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 seconds=${1:-60}
@@ -10,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVERRIN_FUZZ=ON \
       -DVERRIN_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C "$build" image_fuzz codec_fuzz
+ninja -C "$build" image_fuzz write_fuzz codec_fuzz
 
 seeds="$build/seeds"
 corpus="$build/corpus"
@@ -45,6 +46,18 @@ if [ -d "$shared" ]; then
 fi
 "$build/fuzz/image_fuzz" -max_total_time="$seconds" -max_len=2000000 -timeout=20 \
     -rss_limit_mb=2048 "$corpus" "$seeds"
+
+# The write fuzzer reads a seed for its changes from the first 4 bytes.
+write_seeds="$build/write-seeds"
+write_corpus="$build/write-corpus"
+mkdir -p "$write_seeds" "$write_corpus"
+for f in "$seeds"/*; do
+    [ "$(stat -c %s "$f")" -le 4194304 ] || continue
+    out="$write_seeds/$(basename "$f")"
+    [ -f "$out" ] || { printf 'seed'; cat "$f"; } > "$out"
+done
+"$build/fuzz/write_fuzz" -max_total_time="$seconds" -max_len=4200000 -timeout=20 \
+    -rss_limit_mb=2048 "$write_corpus" "$write_seeds"
 
 codec_seeds="$build/codec-seeds"
 codec_corpus="$build/codec-corpus"

@@ -3,8 +3,8 @@
 # interop and corpus tests), native under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the Windows cross build under Wine, the 32-bit
 # Windows build (compiled only: this machine cannot run 32-bit code), the
-# end-to-end scenarios of the Windows program, and a short run of the image
-# fuzzer. Installs what it needs on Debian 12.
+# end-to-end scenarios of the Windows program, and a short run of each
+# fuzzer (image, write side, codecs). Installs what it needs on Debian 12.
 # Usage: scripts/test-all.sh [FUZZ_SECONDS]   (per fuzzer; default 20)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
