@@ -2,14 +2,15 @@
 // folder of the mounted volume, its sort orders and list lines, the folder
 // box, the drive box and the free-space label, and the moves between
 // folders that the window and the batch operations make.
-// Calls the volume engine, the drive table, the name mapping, the
-// settings, size and date formatting, the error report and the
-// user-interface seam.
+// Calls the volume engine and its checks before changes, the drive table,
+// the name mapping, the settings, size and date formatting, the error
+// report and the user-interface seam.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "app/panes.h"
+#include "hfs/check.h"
 #include "hfs/drive.h"
 #include "base/format.h"
 #include "base/settings.h"
@@ -347,6 +348,13 @@ bool openMacEntry(int index)
         setVolumePosition(position);
         askReadOnly();
         if (lastError == errNone) mountVolume();
+        if (lastError == errNone) {
+            // Checked now, while the user is there to answer: a damaged
+            // volume is changed only after the question. A volume that is
+            // read-only anyway is browsed as it is.
+            guardChanges(DamagedVolumeAnswer::ask);
+            if (lastError == errVolumeReadOnly) lastError = errNone;
+        }
         if (lastError == errNone) showVolumeRoot();
     }
     reportAndClose();

@@ -8,6 +8,7 @@
 #include <functional>
 #include <random>
 
+#include "app/panes.h"
 #include "base/ui_headless.h"
 #include "hfs/check.h"
 #include "hfs/internal.h"
@@ -593,20 +594,23 @@ TEST(ChangeGuard, DamagedVolumesRefuseEveryChangeAndForcedChangesLeaveWhatIsInUs
         closeAll();
     }
 
-    // The window asks first: No keeps the volume read-only, Yes changes it.
-    ASSERT_GE(openImage(path, true), 0);
-    ASSERT_TRUE(mountAt(0));
-    headless::reset();
-    headless::scriptedAnswers = {uiAnswerNo};
-    ChangeGuard guard = guardChanges(DamagedVolumeAnswer::ask);
-    EXPECT_FALSE(guard.writable);
-    ASSERT_EQ(headless::shown.size(), 1u);
-    EXPECT_EQ(headless::shown[0].caption, damagedVolumeCaption);
-    EXPECT_NE(headless::shown[0].text.find(guard.reason), std::string::npos);
-    createFolder(macName("Refused").data());
-    EXPECT_EQ(lastError, errVolumeReadOnly);
-    lastError = errNone;
-    headless::scriptedAnswers = {uiAnswerYes};
-    EXPECT_TRUE(guardChanges(DamagedVolumeAnswer::ask).writable);
-    closeAll();
+    // The window asks when it opens the volume: No keeps it read-only (and
+    // still shown), Yes lets it be changed.
+    for (const int answer : {uiAnswerNo, uiAnswerYes}) {
+        const int drive = openImage(path, true);
+        ASSERT_GE(drive, 0);
+        ASSERT_TRUE(chooseMacDrive(drive));
+        headless::reset();
+        headless::scriptedAnswers = {answer};
+        openMacEntry(0);
+        ASSERT_TRUE(volume.mounted);
+        ASSERT_EQ(headless::shown.size(), 1u);
+        EXPECT_EQ(headless::shown[0].caption, damagedVolumeCaption);
+        EXPECT_NE(headless::shown[0].text.find("has forward link"), std::string::npos) << headless::shown[0].text;
+        createFolder(macName("Asked").data());
+        EXPECT_EQ(lastError, answer == uiAnswerNo ? errVolumeReadOnly : errNone);
+        lastError = errNone;
+        closeMacPane();
+        closeAll();
+    }
 }
