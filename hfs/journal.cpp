@@ -130,6 +130,27 @@ bool readRuns(DriveEntry& entry, std::span<const JournalUnit> units, std::vector
 const uint8_t* beforeImage(const JournalUnit& u) { return u.before; }
 const uint8_t* afterImage(const JournalUnit& u) { return u.after; }
 
+// A drive whose sectors hold several units writes whole sectors: a write
+// torn part-way may damage any unit of its sector, so a commit covers
+// every unit of each sector it touches, the ones it does not change with
+// no new image (null) yet. `units` ascend.
+std::vector<JournalUnit> wholeSectors(const DriveEntry& entry, std::span<const JournalUnit> units)
+{
+    const uint32_t ratio = std::max<uint32_t>(entry.sectorRatio, 1);
+    std::vector<JournalUnit> all;
+    all.reserve(units.size());
+    for (size_t next = 0; next < units.size();) {
+        const uint32_t first = units[next].address - units[next].address % ratio;
+        for (uint32_t a = first; a - first < ratio; ++a) {
+            if (next < units.size() && units[next].address == a)
+                all.push_back(units[next++]);
+            else
+                all.push_back({a, nullptr, nullptr});
+        }
+    }
+    return all;
+}
+
 bool syncDrive(DriveEntry& entry, bool syncs) { return !syncs || !entry.sync || entry.sync(entry); }
 
 // Units [0, end) get their earlier content back and the drive is synced;
@@ -382,14 +403,16 @@ bool commitUnits(DriveEntry& entry, std::span<const JournalUnit> units, const Jo
     // Every before-image is in hand before the first write: the ones the
     // caller does not have are read from the medium. A failed read stops
     // the commit with nothing written.
-    std::vector<JournalUnit> all(units.begin(), units.end());
+    std::vector<JournalUnit> all = wholeSectors(entry, units);
     std::vector<JournalUnit> unread;
     for (const JournalUnit& u : all)
         if (!u.before) unread.push_back(u);
     std::vector<uint8_t> read;
     if (!readRuns(entry, unread, read)) return false;
-    for (size_t i = 0, k = 0; i < all.size(); ++i)
+    for (size_t i = 0, k = 0; i < all.size(); ++i) {
         if (!all[i].before) all[i].before = read.data() + 512 * k++;
+        if (!all[i].after) all[i].after = all[i].before;
+    }
 
     if (journaled) {
         if (!journalFolder.empty() && !(entry.flags & driveFileBacked)) {

@@ -51,11 +51,13 @@ struct JournalLabel {
 };
 
 // Writes the units (ascending addresses, each once) to the drive as one
-// commit. True when they are on stable storage. False with lastError set:
-// the medium then holds what it held before (or, when even putting it back
-// failed, the journal stays for the next opening to roll back). Writes are
-// refused (errVolumeReadOnly) on a read-only drive and while the drive has
-// an interrupted change that could not be undone.
+// commit; on a drive whose sectors hold several units, the other units of
+// each sector written are journaled too. True when they are on stable
+// storage. False with lastError set: the medium then holds what it held
+// before (or, when even putting it back failed, the journal stays for the
+// next opening to roll back). Writes are refused (errVolumeReadOnly) on a
+// read-only drive and while the drive has an interrupted change that could
+// not be undone.
 bool commitUnits(DriveEntry& entry, std::span<const JournalUnit> units, const JournalLabel& label);
 
 // Rolls back or deletes the drive's journal as described above. Leaves

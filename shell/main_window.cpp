@@ -21,6 +21,7 @@
 #include "devices/image_list.h"
 #include "hfs/drive.h"
 #include "hfs/hfs.h"
+#include "hfs/journal.h"
 #include "resources/kvol.h"
 #include "shell/controls.h"
 #include "shell/dialogs.h"
@@ -598,6 +599,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
     const DWORD n = GetModuleFileNameA(nullptr, programPath, MAX_PATH);
     programPath[n < MAX_PATH ? n : MAX_PATH] = '\0';
     loadSettings(companionPath(programPath, "KVOL.INI"));
+    // Changes to devices are journaled beside the program; an image's
+    // journal sits beside the image.
+    journalFolder = companionPath(programPath, "Journals");
     setTransferLimit(static_cast<uint32_t>(settings.maxIOBufSzK));
     unscramble(aboutLine);
     unscramble(aboutText);

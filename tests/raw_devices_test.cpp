@@ -11,8 +11,11 @@
 #include "devices/enumerate.h"
 #include "devices/win/raw_devices.h"
 #include "base/errors.h"
+#include "base/ui_headless.h"
 #include "hfs/hfs.h"
+#include "hfs/journal.h"
 #include "support/fake_windows.h"
+#include "support/peers.h"
 #include "support/volumes.h"
 
 using namespace verrin;
@@ -224,4 +227,63 @@ TEST_F(RawDevices, FiveGigabyteDiskWorksThroughTheEngine)
     EXPECT_GT(*std::max_element(disk.positions.begin(), disk.positions.end()), 4 * gigabyte);
     EXPECT_LT(disk.sectors.rbegin()->first, 5 * gigabyte / 512);
     EXPECT_EQ(fakeWindows.openHandles, 0);
+}
+
+namespace {
+
+// The disk's write, wrapped to keep the journal as it stands at the first
+// write of a commit.
+DriveWriteOp diskWrite = nullptr;
+std::string journalPath, journalAtWrite;
+int32_t writeKeepingJournal(DriveEntry& entry, const uint8_t* buffer, uint32_t count, uint32_t address)
+{
+    if (journalAtWrite.empty()) readFile(journalPath, journalAtWrite);
+    return diskWrite(entry, buffer, count, address);
+}
+
+}  // namespace
+
+// Changes to a disk of 2048-byte sectors are journaled in the program's
+// journal folder under the disk's name, whole sectors at a time, and
+// flushed to the medium; a journal left by a stop after the disk was
+// written is undone when the drive is next selected.
+TEST_F(RawDevices, DiskChangesAreJournaledFlushedAndUndoneAfterAStop)
+{
+    ScratchDir dir;
+    journalFolder = dir.file("Journals");
+    fakeWindows.devices.push_back(fakeDisk("\\\\.\\PhysicalDrive0", 64 << 20, 2048, mediaRemovable));
+    Settings prefs;
+    buildDriveTable(prefs);
+    ASSERT_EQ(driveCount, 1);
+    const std::vector<std::string> problems = formatAndUseDrive(0, 5000);
+    ASSERT_TRUE(problems.empty()) << problems[0];
+    EXPECT_GE(fakeWindows.flushes, 2);  // the format and the file
+    ASSERT_TRUE(journalPathOf(driveTable[0], journalPath));
+    EXPECT_EQ(journalPath, dir.file("Journals") + "/PhysicalDrive0-67108864.journal");
+
+    ASSERT_TRUE(mountAt(0) && enterFolder(2));
+    diskWrite = driveTable[0].write;
+    driveTable[0].write = writeKeepingJournal;
+    journalAtWrite.clear();
+    createFolder(macName("Stopped").data());
+    flushVolume();
+    driveTable[0].write = diskWrite;
+    ASSERT_EQ(lastError, errNone);
+    EXPECT_FALSE(fileExists(journalPath));
+    // Header, then per unit its address and two images, then the checksum.
+    const size_t units = (journalAtWrite.size() - 96 - 8) / 1028;
+    EXPECT_EQ(units % 4, 0u);
+
+    closeVolume();
+    ASSERT_TRUE(writeFile(journalPath, journalAtWrite));
+    headless::reset();
+    selectDrive(0);
+    ASSERT_TRUE(mountAt(0));
+    CatalogItem item;
+    EXPECT_EQ(lookupCatalogItem(2, macName("Stopped").data(), item), 0);
+    EXPECT_EQ(lookupCatalogItem(2, macName("Written").data(), item), 1);
+    EXPECT_FALSE(fileExists(journalPath));
+    ASSERT_EQ(headless::shown.size(), 1u);
+    EXPECT_EQ(headless::shown[0].caption, "Interrupted Change");
+    journalFolder.clear();
 }

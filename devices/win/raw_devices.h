@@ -10,6 +10,7 @@
 // the error word.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "hfs/drive.h"
@@ -52,6 +53,13 @@ struct DiskGeometry {
     uint32_t bytesPerSector;
 };
 DiskGeometry parseGeometry(const uint8_t* bytes24);
+
+// The rollback journal's name for a diskette, physical drive or BIOS drive:
+// its kind, number and size where the drive tells it
+// ("PhysicalDrive1-1073741824", "Diskette0"). The journal checks the
+// medium's contents before it undoes anything, so a medium swapped for
+// another of the same size is never written by it.
+bool deviceIdentity(DriveEntry& entry, char* text, size_t capacity);
 
 // The sector ratio for a reported sector size: its 512-byte units for a
 // multiple of 512 up to 4096 bytes, else 1.

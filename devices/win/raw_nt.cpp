@@ -168,6 +168,24 @@ int32_t physicalWrite(DriveEntry& entry, const uint8_t* buffer, uint32_t count, 
     return convertedWrite(entry, physicalSectorsIn, physicalSectorsOut, buffer, count, address);
 }
 
+// --- The write barrier and the journal's name of diskettes and physical
+// drives.
+
+// The device opened as for writing and its buffers flushed (the disk's own
+// write cache included).
+bool ntSync(const DeviceName& name, const OpenMode& mode)
+{
+    const SystemOps& sys = *systemCalls;
+    const SysHandle h = sys.createFile(name.text, mode.access, mode.share, openExisting, 0);
+    const bool flushed = h != invalidHandle && sys.flushBuffers(h);
+    if (h != invalidHandle) sys.closeHandle(h);
+    if (!flushed) setError(errMacWrite);
+    return flushed;
+}
+
+bool ntFloppySync(DriveEntry& entry) { return ntSync(floppyName(entry.unit), floppyWriting); }
+bool physicalSync(DriveEntry& entry) { return ntSync(physicalName(entry.unit), physicalWriting); }
+
 uint32_t sizeFromGeometry(const DeviceName& name, uint32_t code, uint64_t* capacity)
 {
     DiskGeometry g{};
@@ -187,6 +205,20 @@ uint32_t physicalSectorSize(DriveEntry& entry, uint64_t* capacity)
 }
 
 }  // namespace
+
+bool deviceIdentity(DriveEntry& entry, char* text, size_t capacity)
+{
+    const char* device = entry.kind == DriveKind::floppy       ? "Diskette"
+                         : entry.kind == DriveKind::ntPhysical ? "PhysicalDrive"
+                                                               : "BiosDrive";
+    uint64_t sectors = 0;
+    const uint32_t sectorSize = entry.querySectorSize ? entry.querySectorSize(entry, &sectors) : 0;
+    const int written = sectorSize == 0
+                            ? std::snprintf(text, capacity, "%s%d", device, static_cast<int>(entry.unit))
+                            : std::snprintf(text, capacity, "%s%d-%llu", device, static_cast<int>(entry.unit),
+                                            static_cast<unsigned long long>(sectors * sectorSize));
+    return written > 0 && static_cast<size_t>(written) < capacity;
+}
 
 uint16_t sectorRatioOf(uint32_t sectorSize)
 {
@@ -241,6 +273,8 @@ DriveEntry ntFloppyEntry(int unit)
     e.sectorRatio = 1;
     e.read = ntFloppyRead;
     e.write = ntFloppyWrite;
+    e.sync = ntFloppySync;
+    e.identity = deviceIdentity;
     e.format = formatDiskette;
     std::snprintf(e.label, sizeof e.label, "[DISKETTE %c]", 'A' + unit);
     return e;
@@ -256,6 +290,8 @@ DriveEntry ntPhysicalEntry(int drive, const DiskGeometry& g)
     e.sectorRatio = sectorRatioOf(g.bytesPerSector);
     e.read = physicalRead;
     e.write = physicalWrite;
+    e.sync = physicalSync;
+    e.identity = deviceIdentity;
     e.format = formatPartitionedMedium;
     e.querySectorSize = physicalSectorSize;
     const double bytes = static_cast<double>(g.cylinders) * g.tracksPerCylinder * g.sectorsPerTrack * g.bytesPerSector;

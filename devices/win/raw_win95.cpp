@@ -215,6 +215,7 @@ DriveEntry win95FloppyEntry(int unit)
     DriveEntry e = ntFloppyEntry(unit);
     e.read = win95FloppyRead;
     e.write = win95FloppyWrite;
+    e.sync = nullptr;  // the DOS services write through
     return e;
 }
 
@@ -227,6 +228,7 @@ DriveEntry biosDriveEntry(int driveNumber, const DosDeviceParameters& p)
     e.sectorRatio = sectorRatioOf(p.bytesPerSector);
     e.read = biosRead;
     e.write = biosWrite;
+    e.identity = deviceIdentity;
     e.format = formatPartitionedMedium;
     e.querySectorSize = biosSectorSize;
     std::snprintf(e.label, sizeof e.label, "[BIOS_DRV %c]", 'A' + driveNumber - 1);

@@ -26,10 +26,11 @@ SysHandle noEvent() { return 0; }
 uint32_t noWait(SysHandle, uint32_t) { return waitTimeout; }
 void noReset(SysHandle) {}
 void noSleep(uint32_t) {}
+bool noFlush(SysHandle) { return false; }
 
 constexpr SystemOps noDevices{noCreateFile, noClose,    noIoControl, noSeek,   noRead,  noWrite,
                               noDriveType,  ntVersion,  sameErrorMode, noLibrary, noProc, noFree,
-                              noEvent,      noWait,     noReset,     noSleep};
+                              noEvent,      noWait,     noReset,     noSleep, noFlush};
 
 }  // namespace
 

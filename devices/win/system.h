@@ -52,6 +52,9 @@ struct SystemOps {
     uint32_t (*waitForSingleObject)(SysHandle handle, uint32_t milliseconds);
     void (*resetEvent)(SysHandle handle);
     void (*sleep)(uint32_t milliseconds);
+    // FlushFileBuffers: the device's writes, its own cache included, on
+    // the medium.
+    bool (*flushBuffers)(SysHandle handle);
 };
 
 // The installed table; never null.

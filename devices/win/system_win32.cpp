@@ -81,10 +81,11 @@ uint32_t hostWait(SysHandle handle, uint32_t milliseconds)
 
 void hostReset(SysHandle handle) { ResetEvent(handleOf(handle)); }
 void hostSleep(uint32_t milliseconds) { Sleep(milliseconds); }
+bool hostFlush(SysHandle handle) { return FlushFileBuffers(handleOf(handle)) != FALSE; }
 
 constexpr SystemOps host{hostCreateFile, hostClose,    hostIoControl, hostSeek,  hostRead, hostWrite,
                          hostDriveType,  hostVersion,  hostErrorMode, hostLoad,  hostProc, hostFree,
-                         hostEvent,      hostWait,     hostReset,     hostSleep};
+                         hostEvent,      hostWait,     hostReset,     hostSleep, hostFlush};
 
 }  // namespace
 

@@ -234,6 +234,11 @@ uint32_t fakeDriveType(const char* root)
 uint32_t fakeVersion() { return fakeWindows.version; }
 uint32_t fakeErrorMode(uint32_t mode) { return mode; }
 void fakeSleep(uint32_t milliseconds) { fakeWindows.sleeps.push_back(milliseconds); }
+bool fakeFlush(SysHandle h)
+{
+    ++fakeWindows.flushes;
+    return openFiles.count(h) != 0;
+}
 
 // --- The ASPI library and events.
 
@@ -355,7 +360,7 @@ void fakeClose(SysHandle h)
 
 constexpr SystemOps fakeOps{fakeCreateFile, fakeClose,   fakeIoControl, fakeSeek,  fakeRead, fakeWrite,
                             fakeDriveType,  fakeVersion, fakeErrorMode, fakeLoad,  fakeProc, fakeFree,
-                            fakeEvent,      fakeWait,    fakeReset,     fakeSleep};
+                            fakeEvent,      fakeWait,    fakeReset,     fakeSleep, fakeFlush};
 
 }  // namespace
 

@@ -69,6 +69,7 @@ struct FakeWindows {
     // What happened.
     int openHandles = 0;  // fake files open now
     int vwin32Opens = 0;
+    int flushes = 0;  // FlushFileBuffers calls
     std::vector<uint32_t> sleeps, waits;  // milliseconds asked for
     int librariesLoaded = 0, librariesFreed = 0;
 
