@@ -41,6 +41,9 @@ namespace {
 
 // The Mac deletions flush the volume after every this many items of a list.
 constexpr uint32_t deleteFlushInterval = 50;
+// The copy to the Mac commits its files in groups of this many (each commit
+// waits for the medium), and the group so far whenever the copy stops.
+constexpr uint32_t copyFlushInterval = 32;
 
 struct Run {
     bool working = false;  // false: the counting pass
@@ -48,6 +51,7 @@ struct Run {
     uint64_t bytes = 0;
     TranslationMode mode = DataFile;
     uint32_t removed = 0;             // items removed from the list being deleted (flush cadence)
+    uint32_t unflushed = 0;           // files copied to the Mac since the last flush
     std::vector<uint32_t> ancestors;  // Mac folder IDs on the walk's path
 };
 
@@ -186,6 +190,31 @@ void leaveMacFolder(Run& run)
 // ---------------------------------------------------------------------------
 // Copying from the PC to the Mac.
 
+// One change to the Mac volume within a group: when it fails, only its own
+// changes are undone and the files copied before it are committed, the
+// failure staying the one reported.
+template <typename F> void changeMacVolume(F&& change)
+{
+    markSavepoint();
+    change();
+    if (lastError == errNone) return;
+    const int32_t failure = lastError;
+    lastError = errNone;
+    revertToSavepoint();
+    flushVolume();
+    lastError = failure;
+}
+
+// Commits the files copied since the last flush, after the walk ended for
+// whatever reason (every change that failed undid itself).
+void commitCopiedFiles()
+{
+    const int32_t outcome = lastError;
+    lastError = errNone;
+    flushVolume();
+    if (outcome != errNone) lastError = outcome;
+}
+
 void copyPcFile(const PcEntry& file, Run& run)
 {
     if (!run.working) {
@@ -196,8 +225,11 @@ void copyPcFile(const PcEntry& file, Run& run)
     setProgressText(file.name.c_str());
     const PcToMacRoutine reader = translationTable[run.mode].pcToMac.routine;
     if (!reader) setError(errNotSupported);
-    if (lastError == errNone) reader(file.name.c_str(), currentFolderId);
-    if (lastError == errNone) flushVolume();
+    if (lastError == errNone) changeMacVolume([&] { reader(file.name.c_str(), currentFolderId); });
+    if (lastError == errNone && ++run.unflushed >= copyFlushInterval) {
+        flushVolume();
+        run.unflushed = 0;
+    }
     if (lastError == errNone) updateMacDriveLabel();
 }
 
@@ -208,8 +240,7 @@ bool makeMacFolder(const std::string& pcName)
 {
     uint8_t name[32] = {};
     pcNameToMac(name, pcName.c_str());
-    createFolder(name);
-    flushVolume();
+    changeMacVolume([&] { createFolder(name); });
     refreshMacFolder();
     if (lastError == errNone && findMacFolderEntry(name) < 0) setError(errMacCreate);
     if (lastError != errNone) return false;
@@ -371,6 +402,7 @@ BatchResult runCopy(const CopyCourse& course, const std::vector<Entry>& list, st
     progressTotal = run.bytes;
     openProgress(course.copyKind);
     visit(items, run, true);
+    commitCopiedFiles();
     return finish(run);
 }
 

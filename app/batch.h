@@ -40,7 +40,9 @@ struct BatchResult {
 
 // The current directory's selected entries (and the trees below the
 // selected directories) into the current Mac folder, through the PC to Mac
-// translation in force; the volume is flushed after every file.
+// translation in force. Files are committed to the medium in groups, and
+// every file copied before a failure or a Cancel is committed; a file that
+// fails leaves nothing behind.
 BatchResult copyPcToMac(std::span<const int> selection);
 // The shown Mac folder's selected entries (and the trees below the
 // selected folders) into the current directory, through the Mac to PC

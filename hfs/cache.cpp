@@ -15,6 +15,9 @@
 //     ascending runs (hfs/journal.h): the medium holds all of a flush or
 //     none of it. revertVolume brings each dirty buffer back to what the
 //     medium holds: its before-image, or the medium's sector re-read.
+//   - A savepoint holds the content of every buffer dirty when it was
+//     taken, the control records and the allocators' memory; the buffers
+//     dirtied after it are the tail of the dirty list from its length then.
 // Buffers come from a pool of blocks of buffers, returned when the cache is
 // emptied. Calls the drive table, the commit and the error word.
 #include <algorithm>
@@ -47,6 +50,15 @@ std::vector<CacheBuffer*> dirtyBuffers;
 // Above this many buffers a miss takes over the least recently used clean
 // buffer instead of growing the cache (64 MB of sectors).
 constexpr size_t cacheSoftLimit = 131072;
+
+// The savepoint, while one is taken.
+struct Savepoint {
+    bool taken = false;
+    std::vector<std::array<uint8_t, 512>> images;  // of dirtyBuffers[0 .. images.size())
+    CacheBuffer extents{}, catalog{};
+    AllocationState allocation;
+};
+Savepoint savepoint;
 
 // The pool: blocks of buffers, and the free ones chained through `next`.
 constexpr size_t poolBlock = 256;
@@ -265,6 +277,7 @@ void emptyCache()
     cacheHead = cacheTail = nullptr;
     cacheIndex.clear();
     dirtyBuffers.clear();
+    savepoint = Savepoint{};
     poolBlocks.clear();
     freeBuffers = nullptr;
     beforeImages = {};
@@ -369,24 +382,65 @@ void flushVolume()
         b->fromMedium = true;
     }
     dirtyBuffers.clear();
+    savepoint = Savepoint{};
     allocationCommitted();
+}
+
+void markSavepoint()
+{
+    savepoint.taken = true;
+    savepoint.images.resize(dirtyBuffers.size());
+    for (size_t i = 0; i < dirtyBuffers.size(); ++i)
+        std::memcpy(savepoint.images[i].data(), dirtyBuffers[i]->data, 512);
+    savepoint.extents = extentsControl;
+    savepoint.catalog = catalogControl;
+    savepoint.allocation = allocation;
+}
+
+namespace {
+
+// A buffer dirtied since the last flush gets what the medium holds back and
+// is clean again; false (errMacRead) when that had to be read and could not.
+bool revertBuffer(CacheBuffer* b)
+{
+    if (const uint8_t* before = beforeImageOf(b))
+        std::memcpy(b->data, before, 512);
+    else if (readSectors(b->data, 1, b->sector) != 1) {
+        lastError = errMacRead;
+        return false;
+    }
+    const bool keepPinned = b == volume.mdb || b == volume.extentsHeader || b == volume.catalogHeader;
+    makeClean(b, keepPinned ? bufPinned : 0);
+    b->fromMedium = true;
+    b->checkedAs = nullptr;
+    return true;
+}
+
+}  // namespace
+
+void revertToSavepoint()
+{
+    if (!savepoint.taken) return revertVolume();
+    const size_t kept = savepoint.images.size();
+    while (dirtyBuffers.size() > kept) {
+        if (!revertBuffer(dirtyBuffers.back())) return;
+        dirtyBuffers.pop_back();
+    }
+    for (size_t i = 0; i < kept; ++i) {
+        std::memcpy(dirtyBuffers[i]->data, savepoint.images[i].data(), 512);
+        dirtyBuffers[i]->checkedAs = nullptr;
+    }
+    extentsControl = savepoint.extents;
+    catalogControl = savepoint.catalog;
+    allocation = savepoint.allocation;
 }
 
 void revertVolume()
 {
     allocationReverted();
+    savepoint = Savepoint{};
     while (!dirtyBuffers.empty()) {
-        CacheBuffer* b = dirtyBuffers.back();
-        if (const uint8_t* before = beforeImageOf(b))
-            std::memcpy(b->data, before, 512);
-        else if (readSectors(b->data, 1, b->sector) != 1) {
-            lastError = errMacRead;
-            return;
-        }
-        const bool keepPinned = b == volume.mdb || b == volume.extentsHeader || b == volume.catalogHeader;
-        makeClean(b, keepPinned ? bufPinned : 0);
-        b->fromMedium = true;
-        b->checkedAs = nullptr;
+        if (!revertBuffer(dirtyBuffers.back())) return;
         dirtyBuffers.pop_back();
     }
     if (!volume.mounted || !volume.mdb) return;

@@ -167,6 +167,12 @@ const char* mountProblem();
 void flushVolume();
 // Brings every changed buffer back to what the medium holds.
 void revertVolume();
+// A step within a flush: markSavepoint notes the changes made so far;
+// revertToSavepoint undoes only those made since (the last flush or revert
+// forgets the savepoint; without one it is revertVolume). For a caller that
+// commits several steps at once and must keep the ones before a failure.
+void markSavepoint();
+void revertToSavepoint();
 // Frees the cache without writing and forgets the volume.
 void closeVolume();
 // What the mounted volume's master directory block says about it, as the
