@@ -20,6 +20,7 @@
 #include "app/batch.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cctype>
 #include <cstring>
@@ -39,19 +40,21 @@ namespace verrin {
 
 namespace {
 
-// The Mac deletions flush the volume after every this many items of a list.
-constexpr uint32_t deleteFlushInterval = 50;
-// The copy to the Mac commits its files in groups of this many (each commit
-// waits for the medium), and the group so far whenever the copy stops.
-constexpr uint32_t copyFlushInterval = 32;
+// Changes to the Mac volume (files copied to it, items deleted from it) are
+// committed in groups, since each commit waits for the medium: after this
+// many items or this long since the last commit, and whatever was done when
+// the command stops.
+constexpr uint32_t groupItems = 256;
+constexpr auto groupTime = std::chrono::milliseconds(500);
 
 struct Run {
     bool working = false;  // false: the counting pass
     uint32_t files = 0;
     uint64_t bytes = 0;
     TranslationMode mode = DataFile;
-    uint32_t removed = 0;             // items removed from the list being deleted (flush cadence)
-    uint32_t unflushed = 0;           // files copied to the Mac since the last flush
+    // Mac items changed since the last commit, and when it was.
+    uint32_t uncommitted = 0;
+    std::chrono::steady_clock::time_point committed = std::chrono::steady_clock::now();
     std::vector<uint32_t> ancestors;  // Mac folder IDs on the walk's path
 };
 
@@ -188,11 +191,11 @@ void leaveMacFolder(Run& run)
 }
 
 // ---------------------------------------------------------------------------
-// Copying from the PC to the Mac.
+// Changing the Mac volume in groups.
 
 // One change to the Mac volume within a group: when it fails, only its own
-// changes are undone and the files copied before it are committed, the
-// failure staying the one reported.
+// changes are undone and the changes before it are committed, the failure
+// staying the one reported.
 template <typename F> void changeMacVolume(F&& change)
 {
     markSavepoint();
@@ -205,15 +208,28 @@ template <typename F> void changeMacVolume(F&& change)
     lastError = failure;
 }
 
-// Commits the files copied since the last flush, after the walk ended for
+// An item was changed: the group is committed when it is full or old.
+void countChange(Run& run)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (lastError != errNone || (++run.uncommitted < groupItems && now - run.committed < groupTime)) return;
+    flushVolume();
+    run.uncommitted = 0;
+    run.committed = now;
+}
+
+// Commits the changes since the last commit, after a walk ended for
 // whatever reason (every change that failed undid itself).
-void commitCopiedFiles()
+void commitChanges()
 {
     const int32_t outcome = lastError;
     lastError = errNone;
     flushVolume();
     if (outcome != errNone) lastError = outcome;
 }
+
+// ---------------------------------------------------------------------------
+// Copying from the PC to the Mac.
 
 void copyPcFile(const PcEntry& file, Run& run)
 {
@@ -226,10 +242,7 @@ void copyPcFile(const PcEntry& file, Run& run)
     const PcToMacRoutine reader = translationTable[run.mode].pcToMac.routine;
     if (!reader) setError(errNotSupported);
     if (lastError == errNone) changeMacVolume([&] { reader(file.name.c_str(), currentFolderId); });
-    if (lastError == errNone && ++run.unflushed >= copyFlushInterval) {
-        flushVolume();
-        run.unflushed = 0;
-    }
+    countChange(run);
     if (lastError == errNone) updateMacDriveLabel();
 }
 
@@ -402,7 +415,7 @@ BatchResult runCopy(const CopyCourse& course, const std::vector<Entry>& list, st
     progressTotal = run.bytes;
     openProgress(course.copyKind);
     visit(items, run, true);
-    commitCopiedFiles();
+    commitChanges();
     return finish(run);
 }
 
@@ -461,10 +474,12 @@ void removeMacEntry(const MacEntry& item)
     }
 }
 
-void countMacRemoval(Run& run)
+// Removes one Mac item as one change of the deletion's group.
+void removeMacItem(const MacEntry& item, Run& run)
 {
+    changeMacVolume([&] { removeMacEntry(item); });
     advanceProgress(1);
-    if (++run.removed % deleteFlushInterval == 0) flushVolume();
+    countChange(run);
 }
 
 void walkMacFolderForDeletion(const MacEntry& folder, Run& run)
@@ -478,7 +493,6 @@ void walkMacFolderForDeletion(const MacEntry& folder, Run& run)
             if (!nextItem()) break;
             if (item.kind == macFolder) walkMacFolderForDeletion(item, run);
         }
-        run.removed = 0;
         for (const MacEntry& item : level) {
             if (!nextItem()) break;
             if (!run.working) {
@@ -488,10 +502,8 @@ void walkMacFolderForDeletion(const MacEntry& folder, Run& run)
                 }
                 continue;
             }
-            removeMacEntry(item);
-            countMacRemoval(run);
+            removeMacItem(item, run);
         }
-        if (run.working) flushVolume();
     }
     if (entered) climbBack([&] { leaveMacFolder(run); });
 }
@@ -543,7 +555,6 @@ BatchResult runDelete(const DeleteCourse& course, const std::vector<Entry>& list
         if (!nextItem()) break;
         if (isFolder(item)) walkFrozen([&] { walk(item, run); });
     }
-    run.removed = 0;
     for (const Entry& item : items) {
         if (!nextItem()) break;
         remove(item, run);
@@ -609,12 +620,9 @@ BatchResult deleteMacItems(std::span<const int> selection)
         progressSearchMac, progressDeleteMac,
         "You have selected folders for deletion. All files and\n"
         "subfolders under these folders will also be deleted.",
-        "Ready to delete files from Mac disk", flushVolume};
+        "Ready to delete files from Mac disk", commitChanges};
     const BatchResult result = runDelete<MacEntry>(course, macPane.entries, selection, walkMacFolderForDeletion,
-                                                   [](const MacEntry& item, Run& run) {
-                                                       removeMacEntry(item);
-                                                       countMacRemoval(run);
-                                                   });
+                                                   removeMacItem);
     if (result.ran) relistMacFolder();
     return result;
 }

@@ -51,7 +51,9 @@ BatchResult copyMacToPc(std::span<const int> selection);
 // Deletes the selected entries, directories with everything below them.
 BatchResult deletePcItems(std::span<const int> selection);
 // Deletes the selected Mac items, folders with everything inside them
-// (invisible files included).
+// (invisible files included). As with the copy to the Mac, the deletions
+// are committed in groups and every item deleted before a failure or a
+// Cancel stays deleted.
 BatchResult deleteMacItems(std::span<const int> selection);
 
 // The copy filters of the Settings record.
