@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <sstream>
@@ -317,6 +318,7 @@ TEST(Interruptions, EveryStopLeavesTheVolumeBeforeOrAfterTheChange)
     ScratchDir dir;
     const std::string path = dir.file("v.img");
     int drive = -1;
+    int stops = 0;
     for (const Change& change : changes(drive)) {
         SCOPED_TRACE(change.name);
         // The starting volume, and one run of the change, recorded.
@@ -367,6 +369,7 @@ TEST(Interruptions, EveryStopLeavesTheVolumeBeforeOrAfterTheChange)
                     ASSERT_TRUE(writeFile(journalPathBeside(path), e.journal));
                 }
                 const std::string state = stateOnOpening(path, true);
+                ++stops;
                 const bool after = commit + 1 < states.size() && state == states[commit + 1];
                 EXPECT_TRUE(state == states[commit] || after) << state;
             }
@@ -381,10 +384,12 @@ TEST(Interruptions, EveryStopLeavesTheVolumeBeforeOrAfterTheChange)
                 ASSERT_TRUE(writeFile(path, image));
                 ASSERT_TRUE(writeFile(journalPathBeside(path), e.journal.substr(0, e.journal.size() / 2)));
                 EXPECT_EQ(stateOnOpening(path, true), states[commit]);
+                ++stops;
             }
             if (HasFailure()) return;
         }
     }
+    std::printf("%d stops, each left the volume before or after its commit\n", stops);
 }
 
 // The real command-line tool, killed at each of its write calls, then any
@@ -430,6 +435,7 @@ TEST(Interruptions, KilledCommandsLeaveTheImageBeforeOrAfter)
         argv.insert(argv.end(), command.begin(), command.end());
         return runCommand(argv).exitCode == 0;
     };
+    int kills = 0;
     for (const auto& command : commands) {
         SCOPED_TRACE(command[0]);
         // The states the command commits (a deletion flushes after each
@@ -476,6 +482,7 @@ TEST(Interruptions, KilledCommandsLeaveTheImageBeforeOrAfter)
                           command))
                 break;  // it finished before its k-th write
             SCOPED_TRACE("killed at write " + std::to_string(k));
+            ++kills;
             const CommandResult check = runCli({"check", img});
             EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
             const std::string state = stateOnOpening(img, false);
@@ -483,4 +490,5 @@ TEST(Interruptions, KilledCommandsLeaveTheImageBeforeOrAfter)
             if (HasFailure()) return;
         }
     }
+    std::printf("%d kills, each left the volume before or after a commit\n", kills);
 }
