@@ -1,6 +1,6 @@
 // Interrupted changes. One table of changes (a put that splits a leaf and
-// grows the catalog, a recursive delete, a rename, a format, a batch copy
-// flushed after every file) is run once through a drive wrapper that
+// grows the catalog, an overwrite, a recursive delete, a rename, a format,
+// a batch copy flushed after every file) is run once through a drive wrapper that
 // records every write, the rollback journal as it stood at that moment,
 // and every sync barrier. Then the machine is made to stop after each
 // write, with the writes since the last barrier kept, dropped, kept in
@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <sstream>
 
@@ -263,6 +264,15 @@ std::vector<Change> changes(int& drive)
              flushVolume();
              return lastError == errNone && read32(volume.mdb->data + mdb::ctFlSize) > size;
          }},
+        {"an overwrite: a file deleted and put again in one commit",
+         [] { return putFile(2, "Doc", bytesOf(20000, 3)); },
+         [] {
+             enterFolder(2);
+             deleteFile(macName("Doc").data());
+             if (!putFile(2, "Doc", bytesOf(30000, 4))) return false;
+             flushVolume();
+             return lastError == errNone;
+         }},
         {"a recursive delete",
          [] {
              const uint32_t top = makeFolder(2, "Tree");
@@ -415,8 +425,13 @@ TEST(Interruptions, KilledCommandsLeaveTheImageBeforeOrAfter)
 
     std::vector<std::string> morePut = {"put", img, ":"};
     morePut.insert(morePut.end(), files.begin() + 20, files.end());
+    // New contents under the names of two files on the volume.
+    std::filesystem::create_directory(dir.file("new"));
+    ASSERT_TRUE(writeFile(dir.file("new/f1"), bytesOf(9000, 7)));
+    ASSERT_TRUE(writeFile(dir.file("new/f2"), bytesOf(50, 8)));
     const std::vector<std::vector<std::string>> commands = {
         morePut,
+        {"put", "--overwrite", img, ":", dir.file("new/f1"), dir.file("new/f2")},
         {"rm", "-r", img, "Tree"},
         {"rename", img, "Tree", "Branch"},
         {"mkdir", img, "New folder"},
