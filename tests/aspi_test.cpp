@@ -92,7 +92,7 @@ std::map<uint8_t, int> countAndCheckRequests(const std::vector<AspiDoubleCall>& 
     };
     const std::map<uint8_t, Shape> shapes{{scsiInquiry, {0x48, 6}}, {scsiReadCapacity, {0x40, 10}},
                                           {scsiRead10, {0x48, 10}}, {scsiWrite10, {0x50, 10}},
-                                          {scsiReadToc, {0x40, 10}}};
+                                          {scsiReadToc, {0x40, 10}}, {scsiSynchronizeCache, {0x40, 10}}};
     std::map<uint8_t, int> sent;
     for (const AspiDoubleCall& c : calls) {
         SCOPED_TRACE(static_cast<int>(c.opcode));
@@ -276,7 +276,7 @@ TEST_F(Aspi, VolumeOnTheStandInDiskThroughTheEngine)
     EXPECT_EQ(transferCap, 16u);
     const std::map<uint8_t, int> sent = countAndCheckRequests(requests());
     EXPECT_TRUE(sent.count(scsiInquiry) && sent.count(scsiReadCapacity) && sent.count(scsiRead10) &&
-                sent.count(scsiWrite10));
+                sent.count(scsiWrite10) && sent.count(scsiSynchronizeCache));
 
     const CommandResult check = runCli({"check", image});
     EXPECT_EQ(check.exitCode, 0) << check.out << check.err;

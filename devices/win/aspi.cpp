@@ -26,6 +26,7 @@ SrbExecScsiCmd capacitySrb;
 SrbExecScsiCmd readSrb;
 SrbExecScsiCmd writeSrb;
 SrbExecScsiCmd tocSrb;
+SrbExecScsiCmd syncSrb;
 SrbAbort abortSrb;
 
 // One command: what goes into its request block, and how often it is tried.
@@ -163,6 +164,29 @@ uint32_t aspiSectorSize(DriveEntry& entry, uint64_t* capacity)
     return aspiReadCapacity(entry.hostAdapter, entry.unit, capacity);
 }
 
+// The write barrier: SYNCHRONIZE CACHE for the whole medium. The command is
+// optional before SCSI-3, and a drive that does not know it has no write
+// cache to empty, so its refusal is no failure.
+bool aspiDriveSync(DriveEntry& entry)
+{
+    const Command c{syncSrb, scsiSynchronizeCache, flagsNone, 10, 1, 0, 0, 0, nullptr};
+    execute(c, entry.hostAdapter, entry.unit, 1);
+    return true;
+}
+
+// The journal's name for the medium: adapter, target, the drive's own
+// identification (in its label) and the medium's size.
+bool aspiIdentity(DriveEntry& entry, char* text, size_t capacity)
+{
+    uint64_t blocks = 0;
+    const uint32_t blockSize = aspiReadCapacity(entry.hostAdapter, entry.unit, &blocks);
+    const char* ident = std::strchr(entry.label, ']');
+    const int written = std::snprintf(text, capacity, "Aspi%u-%d-%s-%llu", static_cast<unsigned>(entry.hostAdapter),
+                                      static_cast<int>(entry.unit), ident ? ident + 1 : "",
+                                      static_cast<unsigned long long>(blocks * blockSize));
+    return written > 0 && static_cast<size_t>(written) < capacity;
+}
+
 const char* typeName(uint8_t deviceType)
 {
     switch (deviceType) {
@@ -274,6 +298,8 @@ bool aspiEntry(int hostAdapter, int target, const AspiInquiry& inquiry, DriveEnt
     out.querySectorSize = aspiSectorSize;
     if (inquiry.deviceType == deviceDisk || inquiry.deviceType == deviceOptical) {
         out.write = aspiDriveWrite;
+        out.sync = aspiDriveSync;
+        out.identity = aspiIdentity;
         out.format = formatPartitionedMedium;
     } else if (inquiry.deviceType == deviceCdrom) {
         out.readToc = aspiReadToc;

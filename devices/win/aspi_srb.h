@@ -35,6 +35,7 @@ constexpr uint8_t scsiReadCapacity = 0x25;
 constexpr uint8_t scsiRead10 = 0x28;
 constexpr uint8_t scsiWrite10 = 0x2A;
 constexpr uint8_t scsiReadToc = 0x43;
+constexpr uint8_t scsiSynchronizeCache = 0x35;
 
 // Peripheral device types (inquiry byte 0, low 5 bits).
 constexpr uint8_t deviceDisk = 0;

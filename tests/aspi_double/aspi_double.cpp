@@ -143,6 +143,8 @@ void serve(SrbExecScsiCmd* s)
             return finish(s, ssErr, 0, checkCondition);
         return finish(s, ssComp);
     }
+    case scsiSynchronizeCache:
+        return hasMedium ? finish(s, ssComp) : finish(s, ssErr, 0, checkCondition);
     case scsiReadToc:
         if (d->deviceType != deviceCdrom || !hasMedium) return finish(s, ssErr, 0, checkCondition);
         std::memcpy(s->SRB_BufPointer, d->toc, std::min<uint32_t>(s->SRB_BufLen, sizeof d->toc));
