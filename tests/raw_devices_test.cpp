@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "devices/enumerate.h"
 #include "devices/win/raw_devices.h"
@@ -259,7 +260,7 @@ TEST_F(RawDevices, DiskChangesAreJournaledFlushedAndUndoneAfterAStop)
     ASSERT_TRUE(problems.empty()) << problems[0];
     EXPECT_GE(fakeWindows.flushes, 2);  // the format and the file
     ASSERT_TRUE(journalPathOf(driveTable[0], journalPath));
-    EXPECT_EQ(journalPath, dir.file("Journals") + "/PhysicalDrive0-67108864.journal");
+    EXPECT_EQ(journalPath, (std::filesystem::path(journalFolder) / "PhysicalDrive0-67108864.journal").string());
 
     ASSERT_TRUE(mountAt(0) && enterFolder(2));
     diskWrite = driveTable[0].write;
