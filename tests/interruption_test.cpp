@@ -402,6 +402,55 @@ TEST(Interruptions, EveryStopLeavesTheVolumeBeforeOrAfterTheChange)
     std::printf("%d stops, each left the volume before or after its commit\n", stops);
 }
 
+// A journal that does not belong to the image as it is now (another
+// program changed it since) is never applied: the image opens read-only,
+// says why, and is left byte for byte as it was until the journal goes.
+TEST(Interruptions, AJournalThatDoesNotMatchIsNeverApplied)
+{
+    ScratchDir dir;
+    const std::string path = dir.file("m.img");
+    ASSERT_TRUE(formatImage(path, 1 << 20, "Match"));
+    std::string start;
+    ASSERT_TRUE(readFile(path, start));
+    const auto changeOnce = [&](const char* folder, bool record) {
+        const int drive = openImage(path, true);
+        ASSERT_TRUE(drive >= 0 && mountAt(0));
+        if (record) startRecording(drive);
+        ASSERT_NE(makeFolder(2, folder), 0u);
+        flushVolume();
+        ASSERT_EQ(lastError, errNone);
+        closeAll();
+    };
+    changeOnce("Mine", true);
+    const auto withJournal =
+        std::find_if(recorder.events.begin(), recorder.events.end(), [](const Event& e) { return e.journalPresent; });
+    ASSERT_NE(withJournal, recorder.events.end());
+    ASSERT_TRUE(writeFile(path, start));
+    changeOnce("Theirs", false);
+    std::string theirs;
+    ASSERT_TRUE(readFile(path, theirs));
+    const std::string journal = journalPathBeside(path);
+    ASSERT_TRUE(writeFile(journal, withJournal->journal));
+
+    headless::reset();
+    ASSERT_GE(openImage(path, true), 0);
+    ASSERT_TRUE(mountAt(0));
+    ASSERT_EQ(headless::shown.size(), 1u);
+    EXPECT_NE(headless::shown[0].text.find("the disk has changed since"), std::string::npos) << headless::shown[0].text;
+    EXPECT_FALSE(volumeWritable());
+    EXPECT_EQ(lastError, errVolumeReadOnly);
+    lastError = errNone;
+    closeAll();
+    std::string now;
+    ASSERT_TRUE(readFile(path, now));
+    EXPECT_TRUE(now == theirs);
+    EXPECT_TRUE(fileExists(journal));
+
+    // Once the journal is removed the image is written again.
+    std::filesystem::remove(journal);
+    changeOnce("Later", false);
+}
+
 // The real command-line tool, killed at each of its write calls, then any
 // command run on the image.
 TEST(Interruptions, KilledCommandsLeaveTheImageBeforeOrAfter)
