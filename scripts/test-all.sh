@@ -12,7 +12,7 @@ cd "$root"
 . scripts/deps.sh
 need_packages cmake ninja-build g++ googletest libgtest-dev pkg-config \
     mingw-w64 wine64 wine hfsutils macutils libconvert-binhex-perl \
-    clang libclang-rt-14-dev gzip ca-certificates \
+    clang libclang-rt-14-dev gzip ca-certificates strace \
     xvfb xdotool imagemagick x11-utils fonts-liberation
 
 jobs=$(nproc)
