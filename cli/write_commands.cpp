@@ -265,7 +265,7 @@ int cmdPut(int argc, char** argv)
                   "four-character codes (default: four question marks). The Mac name is the\n"
                   "PC file's name.\n"
                   "With -m, --ini or a collision flag the file goes through a translation\n"
-                  "(default: data): text drops LF and Ctrl-Z; macbinary and binhex unpack both\n"
+                  "(default: data): text makes CR LF and LF into CR; macbinary and binhex unpack both\n"
                   "forks under the name they carry. Type and creator then come from KVOL.INI\n"
                   "and, for data, KVOL.FTM (beside the program, or FILE and the map beside it),\n"
                   "unless --type/--creator give them. A Mac name that exists is an error\n"

@@ -1,7 +1,8 @@
-// The PC-to-Mac readers: data fork, text (LF and Ctrl-Z dropped), resource
-// fork, MacBinary and BinHex. Each opens the PC file, creates the Mac file
-// in the current Mac folder (resolving a name clash through the "Mac Name
-// Already Exists" dialog) and streams the bytes into its forks.
+// The PC-to-Mac readers: data fork, text (CR LF and a lone LF become CR,
+// Ctrl-Z is dropped), resource fork, MacBinary and BinHex. Each opens the
+// PC file, creates the Mac file in the current Mac folder (resolving a name
+// clash through the "Mac Name Already Exists" dialog) and streams the bytes
+// into its forks.
 // A MacBinary or BinHex file that ends before its forks do, or a BinHex
 // file whose checksums do not match, is an error: the file made so far is
 // then dropped by the caller's revertVolume, so a damaged file never leaves
@@ -39,15 +40,23 @@ uint32_t pcFileDate(const char* pcName)
     return static_cast<uint32_t>(hfs);
 }
 
-// Copies the rest of the PC text into the Mac stream, dropping every LF
-// and Ctrl-Z.
+// Copies the rest of the PC text into the Mac stream with Mac line ends:
+// CR LF and a lone LF (Unix text) both become CR, a CR stays; Ctrl-Z is
+// dropped.
 void copyText(int from, int to)
 {
+    bool afterCr = false;
     for (;;) {
         const int b = readTransferByte(from);
         if (lastError != errNone || b < 0) return;
-        if (b == 0x0A || b == 0x1A) continue;
-        writeTransferByte(to, static_cast<uint8_t>(b));
+        if (b == 0x1A) continue;
+        const bool lineFeed = b == 0x0A;
+        if (lineFeed && afterCr) {
+            afterCr = false;
+            continue;
+        }
+        afterCr = b == 0x0D;
+        writeTransferByte(to, lineFeed ? uint8_t{0x0D} : static_cast<uint8_t>(b));
         if (lastError != errNone) return;
     }
 }
