@@ -144,10 +144,22 @@ TEST_F(CodecInterop, HfsutilsReadsOursAndWeReadItsBinHexAndMacBinary)
     MacFileInfo info = makeInfo("Both Forks", "APPL", "BoFo", 0x2000);
     std::vector<uint8_t> data = patternBytes(40000, 41), resource = patternBytes(3000, 42);
     ASSERT_TRUE(writeFile(dir.file("in.hqx"), encodeBinHex(info, data, resource)));
+    // Our MacBinary, with a low Finder flags byte that the original layout
+    // would have put at offset 74, where readers demand a zero.
+    MacFileInfo flagged = makeInfo("Flagged", "APPL", "BoFo", 0x2040);
+    ASSERT_TRUE(writeFile(dir.file("in.bin"), encodeMacBinary(flagged, data, resource)));
 
     ASSERT_EQ(runPeer(dir, {"hmount", image}).exitCode, 0);
     CommandResult in = runPeer(dir, {"hcopy", "-b", dir.file("in.hqx"), ":"});
     ASSERT_EQ(in.exitCode, 0) << in.err;
+    in = runPeer(dir, {"hcopy", "-m", dir.file("in.bin"), ":"});
+    ASSERT_EQ(in.exitCode, 0) << in.err;
+    ASSERT_EQ(runPeer(dir, {"hcopy", "-m", ":Flagged", dir.file("flagged.bin")}).exitCode, 0);
+    std::string back;
+    ASSERT_TRUE(readFile(dir.file("flagged.bin"), back));
+    const Decoded again = decodeMacBinary(back);
+    ASSERT_TRUE(again.ok);
+    EXPECT_EQ(again.resource, resource);
     ASSERT_EQ(runPeer(dir, {"hcopy", "-b", ":Both Forks", dir.file("out.hqx")}).exitCode, 0);
     ASSERT_EQ(runPeer(dir, {"hcopy", "-m", ":Both Forks", dir.file("out.bin")}).exitCode, 0);
     runPeer(dir, {"humount"});

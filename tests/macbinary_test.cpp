@@ -59,13 +59,22 @@ TEST_F(MacBinaryTest, HeaderLayoutAndPadding)
     EXPECT_EQ(std::string(file.begin() + 2, file.begin() + 33), std::string(31, 'N'));
     for (size_t i = 33; i < 65; ++i) EXPECT_EQ(file[i], 0) << i;
     EXPECT_EQ(std::string(file.begin() + 65, file.begin() + 73), "APPLCrEa");
-    EXPECT_EQ(read16(&file[73]), 0x2143);
-    for (size_t i = 75; i < 83; ++i) EXPECT_EQ(file[i], 0) << i;
+    // MacBinary II: flags high byte at 73, byte 74 zero (every reader
+    // insists), low byte at 101, versions 129 and the header CRC.
+    EXPECT_EQ(file[73], 0x21);
+    for (size_t i = 74; i < 83; ++i) EXPECT_EQ(file[i], 0) << i;
     EXPECT_EQ(read32(&file[83]), 130u);
     EXPECT_EQ(read32(&file[87]), 5u);
     EXPECT_EQ(read32(&file[91]), 0x11223344u);
     EXPECT_EQ(read32(&file[95]), 0x55667788u);
-    for (size_t i = 99; i < 128; ++i) EXPECT_EQ(file[i], 0) << i;
+    EXPECT_EQ(file[101], 0x43);
+    EXPECT_EQ(file[122], 129);
+    EXPECT_EQ(file[123], 129);
+    EXPECT_EQ(read16(&file[124]), crc16(std::span<const uint8_t>(file).first(124)));
+    for (size_t i = 99; i < 128; ++i)
+        if (i != 101 && (i < 122 || i > 125)) {
+            EXPECT_EQ(file[i], 0) << i;
+        }
     EXPECT_TRUE(std::equal(data.begin(), data.end(), file.begin() + 128));
     for (size_t i = 128 + 130; i < 384; ++i) EXPECT_EQ(file[i], 0) << i;
     EXPECT_TRUE(std::equal(resource.begin(), resource.end(), file.begin() + 384));
@@ -118,6 +127,16 @@ TEST_F(MacBinaryTest, ReadsMacBinaryIIAndIII)
     std::vector<uint8_t> trailing = file;
     trailing.insert(trailing.end(), 300, 'z');
     EXPECT_TRUE(parse(trailing).ok);
+
+    // The original form, as this program once wrote it: no CRC, versions 0,
+    // the whole flags word at 73-74.
+    std::vector<uint8_t> one = file;
+    one[74] = 0x43;
+    one[101] = one[122] = one[123] = one[124] = one[125] = 0;
+    d = parse(one);
+    ASSERT_TRUE(d.ok) << errorText(lastError);
+    EXPECT_EQ(read16(&d.info.finderInfo[8]), 0x2143);
+    EXPECT_EQ(stringOf(d.resource), "RS");
 
     // MacBinary III: the signature at 102.
     std::vector<uint8_t> three = file;

@@ -17,6 +17,14 @@ namespace {
 constexpr uint32_t maxForkLength = 0x7FFFFFFF;
 // A secondary header longer than this is taken as damage.
 constexpr uint32_t maxSecondaryLength = 0x7FFF;
+// MacBinary II fields: the Finder flags' low byte, the version that wrote
+// the file and the oldest that can read it, and the CRC of the 124 bytes
+// before it.
+constexpr size_t flagsLowOffset = 101;
+constexpr size_t writerVersionOffset = 122;
+constexpr size_t readerVersionOffset = 123;
+constexpr size_t crcOffset = 124;
+constexpr uint8_t macBinaryIIVersion = 129;
 
 bool copyBytes(const ByteSource& in, uint32_t length, const ByteSink* out)
 {
@@ -56,11 +64,17 @@ void buildMacBinaryHeader(const MacFileInfo& info, std::span<uint8_t, macBinaryH
     }
     header[1] = nameLength;
     std::memcpy(&header[2], &info.name[1], nameLength);
-    std::memcpy(&header[65], info.finderInfo.data(), 10);  // type, creator, flags word
+    std::memcpy(&header[65], info.finderInfo.data(), 9);  // type, creator, flags high byte
+    // Byte 74 stays 0: every MacBinary reader requires it; the low flags
+    // byte goes where MacBinary II keeps it.
+    header[flagsLowOffset] = info.finderInfo[9];
     write32(&header[83], info.dataLength);
     write32(&header[87], info.resourceLength);
     write32(&header[91], info.created);
     write32(&header[95], info.modified);
+    header[writerVersionOffset] = macBinaryIIVersion;
+    header[readerVersionOffset] = macBinaryIIVersion;
+    write16(&header[crcOffset], crc16(std::span<const uint8_t>(header.data(), crcOffset)));
 }
 
 bool parseMacBinaryHeader(std::span<const uint8_t, macBinaryHeaderSize> header, uint64_t fileSize,
@@ -76,9 +90,9 @@ bool parseMacBinaryHeader(std::span<const uint8_t, macBinaryHeaderSize> header, 
 
     // MacBinary II and III carry a CRC of the first 124 bytes at 124 and
     // their version at 122; MacBinary I has zeros there.
-    uint16_t storedCrc = read16(&header[124]);
-    bool crcMatches = storedCrc == crc16(header.first(124));
-    if (header[122] >= 129 || header[123] >= 129) {
+    uint16_t storedCrc = read16(&header[crcOffset]);
+    bool crcMatches = storedCrc == crc16(header.first(crcOffset));
+    if (header[writerVersionOffset] >= macBinaryIIVersion || header[readerVersionOffset] >= macBinaryIIVersion) {
         if (!crcMatches) {
             setError(errDamagedFile);
             return false;
@@ -92,7 +106,7 @@ bool parseMacBinaryHeader(std::span<const uint8_t, macBinaryHeaderSize> header, 
     info.name[0] = nameLength;
     std::memcpy(&info.name[1], &header[2], nameLength);
     std::memcpy(info.finderInfo.data(), &header[65], 16);
-    if (out.version >= 2) info.finderInfo[9] = header[101];  // flags low byte
+    if (out.version >= 2) info.finderInfo[9] = header[flagsLowOffset];
     info.dataLength = read32(&header[83]);
     info.resourceLength = read32(&header[87]);
     info.created = read32(&header[91]);

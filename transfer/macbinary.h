@@ -2,9 +2,11 @@
 // information, fork lengths and dates in front of its two forks, each fork
 // padded with zero bytes to a multiple of 128.
 //
-// Files are written in the original MacBinary form (no header CRC, Finder
-// flags word at offsets 73-74). Reading accepts MacBinary I, II (header CRC
-// at 124 checked, secondary header skipped, flags low byte at 101) and III
+// Files are written as MacBinary II (Finder flags high byte at 73, low byte
+// at 101, byte 74 zero, versions 129 at 122-123, header CRC at 124), which
+// readers of every MacBinary version take. Reading accepts MacBinary I
+// (flags word at 73-74, as this program once wrote too), II (header CRC at
+// 124 checked, secondary header skipped, flags low byte at 101) and III
 // ("mBIN" at 102). Errors go to lastError: errWrongFileType when the header
 // is not a MacBinary header, errDamagedFile when it is one whose CRC fails
 // or whose forks reach beyond the end of the file. Calls transfer/byte_io.h,
@@ -34,8 +36,9 @@ struct MacBinaryHeader {
 constexpr uint32_t macBinaryPadding(uint32_t length) { return (128 - length % 128) % 128; }
 
 // The header as written: version 0, the name (1 to 31 bytes, else
-// errWrongFileType and a zero header), type, creator and the flags word at
-// 65-74, fork lengths at 83 and 87, dates at 91 and 95, zeros elsewhere.
+// errWrongFileType and a zero header), type, creator and the flags high
+// byte at 65-73, fork lengths at 83 and 87, dates at 91 and 95, the flags
+// low byte at 101, versions at 122-123 and the CRC at 124; zeros elsewhere.
 void buildMacBinaryHeader(const MacFileInfo& info, std::span<uint8_t, macBinaryHeaderSize> header);
 
 // Checks and reads a header. `fileSize` is the size of the whole MacBinary
