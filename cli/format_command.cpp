@@ -117,6 +117,9 @@ bool reportFormatError(const std::string& image)
     return false;
 }
 
+int formatImage(const std::string& image, uint64_t bytes, bool sizeGiven, uint32_t sectorSize, bool diskette,
+                bool dc42);
+
 }  // namespace
 
 int cmdFormat(int argc, char** argv)
@@ -174,6 +177,23 @@ int cmdFormat(int argc, char** argv)
     }
     setNewVolumeName(chars.data(), static_cast<uint32_t>(chars.size()));
 
+    // A format that fails leaves no image file behind that it created.
+    std::error_code ec;
+    const bool createdHere = !std::filesystem::exists(image, ec);
+    const int status = formatImage(image, bytes, !sizeText.empty(), sectorSize, diskette, dc42);
+    if (status != 0 && createdHere) {
+        closeImageDrives();
+        clearDrives();
+        std::filesystem::remove(image, ec);
+    }
+    return status;
+}
+
+namespace {
+
+int formatImage(const std::string& image, uint64_t bytes, bool sizeGiven, uint32_t sectorSize, bool diskette,
+                bool dc42)
+{
     // Prepare the file. What is there now decides how: a DiskCopy image is
     // never resized (that would break its header), and a file whose
     // DiskCopy header does not fit it is left alone.
@@ -200,7 +220,7 @@ int cmdFormat(int argc, char** argv)
         if (!createDiskCopyImage(image.c_str(), newVolumeName, disketteSectors * 512)) return failWithError(image.c_str());
     } else if (existingDiskCopy) {
         // Formatted in place, at the size its header gives.
-        if (!sizeText.empty()) {
+        if (sizeGiven) {
             std::fprintf(stderr, "%s: a DiskCopy 4.2 image keeps its size; --size is for raw images\n", image.c_str());
             return 1;
         }
@@ -210,7 +230,7 @@ int cmdFormat(int argc, char** argv)
         }
     } else if (diskette) {
         if (!sizeImageFile(image, disketteBytes)) return 1;
-    } else if (!sizeText.empty()) {
+    } else if (sizeGiven) {
         if (!sizeImageFile(image, bytes)) return 1;
     }
 
@@ -238,5 +258,7 @@ int cmdFormat(int argc, char** argv)
     if (lastError != errNone) return failWithError(image.c_str());
     return reportFormatError(image) ? 1 : 0;
 }
+
+}  // namespace
 
 }  // namespace verrin::cli

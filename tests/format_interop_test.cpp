@@ -156,6 +156,13 @@ TEST(FormatInterop, CommandArgumentsAndFailures)
     r = runCli({"format", image, "--name", "A", "--size", "40K"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("Can not format disk!"), std::string::npos) << r.err;
+    EXPECT_FALSE(fileExists(image)) << "a failed format removes the file it made";
+    // A file that was there before stays, whatever the outcome.
+    const std::string small = dir.file("small.img");
+    ASSERT_TRUE(writeFile(small, std::string(1024, 'x')));
+    r = runCli({"format", small, "--name", "A", "--size", "1K"});
+    EXPECT_EQ(r.exitCode, 1);
+    ASSERT_TRUE(fileExists(small));
     // A 27-character name in Mac Roman from UTF-8.
     r = runCli({"format", image, "--name", "Caf\xC3\xA9 1234567890123456789012", "--size", "2M"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
