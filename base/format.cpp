@@ -41,6 +41,70 @@ bool unpack(uint32_t packed, Fields& f)
     return f.hour < 24 && f.minute < 60 && f.second < 60;
 }
 
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar, and
+// back.
+int64_t daysFromCivil(int64_t year, int64_t month, int64_t day)
+{
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+Fields fieldsOfWallClock(int64_t seconds)
+{
+    int64_t days = seconds / 86400;
+    int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        --days;
+    }
+    const int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t dayOfEra = z - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t mp = (5 * dayOfYear + 2) / 153;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2);
+    Fields f;
+    f.year = static_cast<int>(year);
+    f.month = static_cast<int>(month);
+    f.day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+    f.hour = static_cast<int>(rest / 3600);
+    f.minute = static_cast<int>(rest / 60 % 60);
+    f.second = static_cast<int>(rest % 60);
+    return f;
+}
+
+bool localFields(int64_t seconds, std::tm& out)
+{
+    const std::time_t t = static_cast<std::time_t>(seconds);
+#ifdef _WIN32
+    return localtime_s(&out, &t) == 0;
+#else
+    return localtime_r(&t, &out) != nullptr;
+#endif
+}
+
+// How far the local wall clock runs ahead of UTC at an instant (negative
+// west of Greenwich). The C library of Windows knows no instants before
+// 1970: those take the offset of 1970's second day.
+int64_t localOffsetAt(int64_t seconds)
+{
+    std::tm local{};
+    int64_t at = seconds;
+    if (!localFields(at, local)) {
+        at = 86400;
+        if (!localFields(at, local)) return 0;
+    }
+    const int64_t wall = daysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
+                         local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    return wall - at;
+}
+
 #ifndef _WIN32
 // 0 = Sunday, for the proleptic Gregorian calendar.
 int weekday(int y, int m, int d)
@@ -111,13 +175,8 @@ uint32_t packDosDateTime(int year, int month, int day, int hour, int minute, int
 
 uint32_t unixTimeToDos(int64_t seconds)
 {
-    const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm local{};
-#ifdef _WIN32
-    if (localtime_s(&local, &t) != 0) return packDosDateTime(1980, 1, 1, 0, 0, 0);
-#else
-    if (!localtime_r(&t, &local)) return packDosDateTime(1980, 1, 1, 0, 0, 0);
-#endif
+    if (!localFields(seconds, local)) return packDosDateTime(1980, 1, 1, 0, 0, 0);
     return packDosDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                            local.tm_sec);
 }
@@ -143,7 +202,35 @@ uint32_t fileTimeToDos(uint64_t fileTime)
 #endif
 }
 
-uint32_t macDateToDos(uint32_t macDate) { return fileTimeToDos(macDateToFileTime(macDate)); }
+uint32_t unixToMacDate(int64_t seconds)
+{
+    const int64_t date = seconds + localOffsetAt(seconds) + secondsFrom1904To1970;
+    if (date < 0) return 0;
+    if (date > int64_t{UINT32_MAX}) return UINT32_MAX;
+    return static_cast<uint32_t>(date);
+}
+
+int64_t macDateToUnix(uint32_t macDate)
+{
+    // The wall clock read as UTC, less the zone's offset; the offset is
+    // taken again at the instant first found, which settles dates near a
+    // change of daylight saving.
+    const int64_t wall = static_cast<int64_t>(macDate) - secondsFrom1904To1970;
+    const int64_t guess = wall - localOffsetAt(wall);
+    return wall - localOffsetAt(guess);
+}
+
+uint64_t macDateToFileTime(uint32_t macDate)
+{
+    constexpr int64_t fileTimeSecondsTo1970 = 11644473600;
+    return static_cast<uint64_t>(macDateToUnix(macDate) + fileTimeSecondsTo1970) * 10000000ull;
+}
+
+uint32_t macDateToDos(uint32_t macDate)
+{
+    const Fields f = fieldsOfWallClock(static_cast<int64_t>(macDate) - secondsFrom1904To1970);
+    return packDosDateTime(f.year, f.month, f.day, f.hour, f.minute, f.second);
+}
 
 const char* formatDosDateTime(uint32_t packed)
 {

@@ -4,9 +4,11 @@
 //
 // A packed date/time holds the DOS date word in its upper 16 bits and the
 // DOS time word in its lower 16 bits, in local time. HFS dates count
-// seconds since 1904 in the convention of the volume engine (C time plus
-// macEpochOffset, 2082819600). Calls the C library's time functions, and on
-// Windows the system's file-time and locale calls.
+// seconds since 1904-01-01 in local wall-clock time, as Mac OS and every
+// other program that reads HFS keep them: an instant becomes a date through
+// the machine's time zone at that instant, daylight saving included. Calls
+// the C library's time functions, and on Windows the system's file-time and
+// locale calls.
 #pragma once
 
 #include <cstddef>
@@ -32,15 +34,17 @@ void groupThousands(char* text, size_t capacity);
 // Time conversions. A system file time counts 100-nanosecond units since
 // 1601-01-01 UTC.
 constexpr uint64_t fileTimeOf1904 = 95616288000000000ull;
-// HFS date -> file time: the fixed offset of the volume engine puts date 0
-// at 1904-01-01 07:00 UTC.
-constexpr uint64_t macDateToFileTime(uint32_t macDate)
-{
-    return 95616540000000000ull + static_cast<uint64_t>(macDate) * 10000000ull;
-}
-// Seconds since 1970 <-> HFS date (the engine's "now" convention).
-constexpr int64_t macDateToUnix(uint32_t macDate) { return static_cast<int64_t>(macDate) - 2082819600ll; }
-constexpr uint32_t unixToMacDate(int64_t seconds) { return static_cast<uint32_t>(seconds + 2082819600ll); }
+// Seconds from 1904-01-01 to 1970-01-01 on the same clock.
+constexpr int64_t secondsFrom1904To1970 = 2082844800;
+// Seconds since 1970 (UTC) -> the HFS date of that instant's local wall
+// clock, held to the HFS range (1904 to 2040).
+uint32_t unixToMacDate(int64_t seconds);
+// HFS date -> the instant (seconds since 1970, UTC) whose local wall clock
+// shows it. A wall-clock time that occurs twice when the clocks go back
+// gives one of the two instants.
+int64_t macDateToUnix(uint32_t macDate);
+// HFS date -> file time of the same instant.
+uint64_t macDateToFileTime(uint32_t macDate);
 
 // Packs calendar fields; out-of-range years clamp to the DOS range
 // 1980..2107 (the first or last representable instant).
@@ -49,6 +53,7 @@ uint32_t packDosDateTime(int year, int month, int day, int hour, int minute, int
 // The packed local date/time of an instant.
 uint32_t fileTimeToDos(uint64_t fileTime);
 uint32_t unixTimeToDos(int64_t seconds);
+// An HFS date is a local wall-clock time already: its fields, packed.
 uint32_t macDateToDos(uint32_t macDate);
 
 // "time date" for a packed value, such as "7:00:00 AM Friday, January 1,

@@ -21,9 +21,7 @@ struct DriveEntry;
 // ---------------------------------------------------------------------------
 // On-disk helpers (the big-endian accessors are in base/byteorder.h).
 
-// The fixed offset between C time and HFS dates that this system uses for
-// "now" and for converting file times.
-constexpr uint32_t macEpochOffset = 2082819600u;
+// The HFS date of "now": the local wall-clock time.
 uint32_t macNow();
 
 // Catalog name order: case-insensitive, accents between their base letter

@@ -1,9 +1,10 @@
 // On-disk helpers shared by the whole engine: the dirty-marking writes into
 // cached sectors, the HFS date of "now", and the catalog name order.
-// Calls the cache's markDirty.
+// Calls the cache's markDirty and the date conversion of base/format.h.
 #include <cstring>
 #include <ctime>
 
+#include "base/format.h"
 #include "hfs/hfs.h"
 
 namespace verrin {
@@ -43,10 +44,7 @@ void fillBytes(uint8_t value, CacheBuffer* b, uint32_t offset, uint32_t length)
     std::memset(b->data + offset, value, length);
 }
 
-uint32_t macNow()
-{
-    return static_cast<uint32_t>(static_cast<uint64_t>(std::time(nullptr)) + macEpochOffset);
-}
+uint32_t macNow() { return unixToMacDate(static_cast<int64_t>(std::time(nullptr))); }
 
 const uint8_t nameOrderTable[256] = {
     0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10,

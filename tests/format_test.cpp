@@ -1,5 +1,5 @@
 // Size texts, digit grouping, and the HFS date / file time / DOS date
-// conversions with the fixed 2082819600 epoch offset.
+// conversions through the local time zone.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,8 +8,10 @@
 
 #include "base/format.h"
 #include "hfs/hfs.h"
+#include "support/timezone.h"
 
 using namespace verrin;
+using verrin::testsupport::ScopedTimeZone;
 
 TEST(SizeFormat, UnitsAndWidths)
 {
@@ -46,15 +48,43 @@ TEST(SizeFormat, GroupThousands)
     EXPECT_STREQ(tight, "1234567");
 }
 
-TEST(DateConversion, EpochConstant)
+// HFS dates are local wall-clock times: each instant converts through the
+// zone's offset at that instant, both ways.
+TEST(DateConversion, LocalWallClockBothWays)
 {
-    // Date 0 is 1904-01-01 07:00 UTC: the 25200 seconds the engine's "now"
-    // convention takes off the true distance between the epochs.
-    EXPECT_EQ(macDateToFileTime(0), fileTimeOf1904 + 25200ull * 10000000ull);
-    EXPECT_EQ(macDateToUnix(0), -2082819600ll);
-    EXPECT_EQ(unixToMacDate(0), macEpochOffset);
-    const uint64_t unixEpochFileTime = 116444736000000000ull;
-    EXPECT_EQ(macDateToFileTime(2082819600u), unixEpochFileTime);
+    {
+        // At UTC-7 the offset is 2082819600 seconds; date 0 is then
+        // 1904-01-01 07:00 UTC.
+        ScopedTimeZone zone("MST7");
+        EXPECT_EQ(unixToMacDate(0), 2082819600u);
+        EXPECT_EQ(macDateToUnix(2082819600u), 0);
+        EXPECT_EQ(macDateToFileTime(0), fileTimeOf1904 + 25200ull * 10000000ull);
+    }
+    const int64_t july = 1688212800;  // 2023-07-01 12:00 UTC
+    {
+        ScopedTimeZone zone("JST-9");
+        EXPECT_EQ(unixToMacDate(july), uint32_t(july + secondsFrom1904To1970 + 9 * 3600));
+    }
+#ifndef _WIN32
+    // (Windows' C library takes only the offset from a TZ variable; its
+    // daylight saving comes from the system's own zone.)
+    {
+        // Daylight saving: seven hours behind in July, eight in January.
+        const int64_t january = 1673784000;  // 2023-01-15 12:00 UTC
+        ScopedTimeZone zone("PST8PDT");
+        for (const int64_t t : {january, july}) {
+            const uint32_t date = unixToMacDate(t);
+            const int64_t hours = t == july ? 7 : 8;
+            EXPECT_EQ(date, uint32_t(t + secondsFrom1904To1970 - hours * 3600)) << t;
+            EXPECT_EQ(macDateToUnix(date), t);
+            // The wall clock packs as it stands: 05:00 in July, 04:00 in January.
+            EXPECT_EQ(macDateToDos(date) >> 11 & 31, uint32_t(12 - hours)) << t;
+        }
+    }
+#endif
+    // The range of HFS dates holds the result.
+    EXPECT_EQ(unixToMacDate(-secondsFrom1904To1970 - 86400 * 2), 0u);
+    EXPECT_EQ(unixToMacDate(int64_t{1} << 33), UINT32_MAX);
 }
 
 // Whatever the time zone: the conversions agree, and instants outside the
@@ -73,33 +103,9 @@ TEST(DateConversion, DosRangeAndConsistency)
 }
 
 #ifndef _WIN32
-namespace {
-// Runs the body with the local time zone set to UTC.
-struct UtcZone {
-    std::string old;
-    bool had;
-    UtcZone()
-    {
-        const char* tz = std::getenv("TZ");
-        had = tz != nullptr;
-        if (had) old = tz;
-        setenv("TZ", "UTC0", 1);
-        tzset();
-    }
-    ~UtcZone()
-    {
-        if (had)
-            setenv("TZ", old.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-};
-}  // namespace
-
 TEST(DateConversion, DosPackingInLocalTime)
 {
-    UtcZone utc;
+    ScopedTimeZone utc("UTC0");
     // 2001-02-03 04:05:06 UTC.
     const uint32_t mac = unixToMacDate(981173106);
     const uint32_t packed = (21u << 9 | 2u << 5 | 3u) << 16 | (4u << 11 | 5u << 5 | 3u);

@@ -17,6 +17,7 @@
 #include "hfs/check.h"
 #include "hfs/hfs.h"
 #include "support/peers.h"
+#include "support/timezone.h"
 #include "support/volumes.h"
 #include "transfer/binhex.h"
 #include "transfer/pcfile.h"
@@ -370,6 +371,8 @@ TEST(Transfer, TypeMapServesOnlyDataFile)
 TEST(Transfer, KeepDateCarriesModificationTimes)
 {
     VERRIN_REQUIRE_PEER("hformat");
+    // At UTC-7 a local wall-clock date is the instant plus 2082819600.
+    testsupport::ScopedTimeZone zone("MST7");
     World w;
     ASSERT_TRUE(w.make());
     const uint32_t macDate = 3000000000u;

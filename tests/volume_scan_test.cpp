@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "base/format.h"
 #include "base/macroman.h"
 #include "base/ui_headless.h"
 #include "devices/image_drive.h"
@@ -263,7 +264,7 @@ TEST(CatalogNames, OrderIgnoresCaseAndPlacesAccentsAfterTheirLetter)
     EXPECT_LT(cmp("\x87", "b"), 0);               // ... and before b
     EXPECT_EQ(cmp("a b", "a\xCA" "b"), 0);        // non-breaking space equals space
     const auto before = static_cast<uint32_t>(time(nullptr));
-    const uint32_t now = macNow() - macEpochOffset;
+    const auto now = static_cast<uint32_t>(macDateToUnix(macNow()));
     EXPECT_GE(now, before);
     EXPECT_LE(now, static_cast<uint32_t>(time(nullptr)));
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/format.h"
 #include "base/settings.h"
 #include "hfs/hfs.h"
 #include "transfer/binhex.h"
@@ -111,7 +112,7 @@ void copyMacToPc(TranslationMode mode, const uint8_t* macName, uint32_t folderId
     }
     closeTransfer(to);
     if (to >= 0 && mode == DataFile && lastError == errNone && settings.keepDate && source.modifyDate != 0)
-        pcSetModTime(pcName, static_cast<int64_t>(source.modifyDate) - static_cast<int64_t>(macEpochOffset));
+        pcSetModTime(pcName, macDateToUnix(source.modifyDate));
     closeTransfer(from);
 }
 

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/format.h"
 #include "base/settings.h"
 #include "hfs/hfs.h"
 #include "transfer/binhex.h"
@@ -35,9 +36,8 @@ uint32_t pcFileDate(const char* pcName)
 {
     int64_t seconds = 0;
     if (!pcGetModTime(pcName, seconds) || seconds == 0) return 0;
-    const int64_t hfs = seconds + static_cast<int64_t>(macEpochOffset);
-    if (hfs <= 0 || hfs > 0xFFFFFFFFLL) return 0;
-    return static_cast<uint32_t>(hfs);
+    const uint32_t date = unixToMacDate(seconds);
+    return date == 0 || date == UINT32_MAX ? 0 : date;
 }
 
 // Copies the rest of the PC text into the Mac stream with Mac line ends:
