@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,27 +33,8 @@ int cmdRename(int argc, char** argv);
 int cmdSettype(int argc, char** argv);
 
 // ---------------------------------------------------------------------------
-// The write side shared by the write commands and by translating copies.
+// The write side shared by the write commands and the copies.
 
-// What one copy of a PC file onto the volume needs besides its bytes.
-struct PutOptions {
-    bool resourceFork = false;  // the bytes become the resource fork
-    uint8_t type[4] = {'?', '?', '?', '?'};
-    uint8_t creator[4] = {'?', '?', '?', '?'};
-    std::string macName;  // UTF-8; empty: the PC file's own name
-};
-
-// A source of fork bytes: fills up to `max` bytes and returns how many,
-// 0 at the end, -1 on a read error.
-using ByteSource = std::function<long(uint8_t* buffer, size_t max)>;
-
-// Creates a file in the current folder and writes its forks from the two
-// sources (an empty std::function leaves that fork empty). False with
-// lastError set.
-bool createMacFile(const FileInfo& info, const ByteSource& data, const ByteSource& rsrc);
-// Copies one PC file into the current folder as `put` does. False with
-// lastError set (errPcOpen / errPcRead for the PC side).
-bool putPcFile(const std::string& pcPath, const PutOptions& options);
 // A Mac name (length-prefixed) from UTF-8 text; false when it has no Mac
 // Roman form or is not 1..31 characters.
 bool macNameFromText(const std::string& text, uint8_t name[32]);
@@ -64,6 +44,8 @@ bool fourCharCode(const std::string& text, uint8_t code[4]);
 // first change; false after printing why it may not be changed (no
 // alternate MDB, or damage a change could spread, unless `force`).
 bool mountForWrite(const std::string& imageArg, bool force);
+// What every changing command's help says about --force.
+extern const char forceHelp[];
 // Makes the folder at PATH current; false after printing.
 bool enterFolderPath(const std::string& path);
 // Ends a write command: flushes when no error is pending; otherwise (or if
@@ -117,12 +99,13 @@ struct TransferOptions {
 // flag; true then, with `problem` set for a bad value.
 bool parseTransferOption(int argc, char** argv, int& i, TransferOptions& options, std::string& problem);
 // Loads the settings, the translation table and the type map path,
-// installs the translations and answers collisions by the policy.
-void prepareTransfer(const TransferOptions& options);
-// Copies one PC file into the current Mac folder through the translation
-// of `options`; the PC file is named relative to the current directory or
-// by a path. Failures stay in lastError.
-void putTranslated(const std::string& pcPath, const TransferOptions& options);
+// installs the translations and answers collisions by the policy. False
+// after printing when the settings file named by --ini is missing.
+bool prepareTransfer(const TransferOptions& options);
+// Copies one PC file, named as the system spells it (relative to the
+// current directory or by a path), into the current Mac folder through the
+// translation of `options`. Failures stay in lastError.
+void putTranslated(const std::string& hostPath, const TransferOptions& options);
 // Gives the translation the type and creator (Mac Roman bytes) that the
 // command line named, in place of the settings and the type map.
 void setTranslationCodes(int mode, const uint8_t type[4], const uint8_t creator[4]);

@@ -20,7 +20,7 @@ constexpr Command commands[] = {
     {"info", verrin::cli::cmdInfo, "show a volume's name, sizes, counts and free space"},
     {"get", verrin::cli::cmdGet, "copy Mac files into a PC directory through a translation"},
     {"mkdir", verrin::cli::cmdMkdir, "create a folder"},
-    {"put", verrin::cli::cmdPut, "copy PC files into a folder (raw bytes, or -m a translation)"},
+    {"put", verrin::cli::cmdPut, "copy PC files into a folder through a translation"},
     {"rm", verrin::cli::cmdRm, "delete files and (empty, or with -r any) folders"},
     {"rename", verrin::cli::cmdRename, "rename a file or folder"},
     {"settype", verrin::cli::cmdSettype, "set a file's type and creator"},

@@ -62,7 +62,7 @@ int policyAskNewName(bool mac, const char* name, char* newName, int newNameSize)
     case CollisionPolicy::overwrite:
         return collisionOverwrite;
     case CollisionPolicy::skip:
-        std::fprintf(stderr, "%s: exists, skipped\n", name);
+        std::fprintf(stderr, "%s: exists, skipped\n", pcHostName(name).c_str());
         return collisionSkip;
     case CollisionPolicy::rename:
         if (mac) {
@@ -78,13 +78,29 @@ int policyAskNewName(bool mac, const char* name, char* newName, int newNameSize)
                 }
             }
         }
-        std::fprintf(stderr, "%s: exists, and no free name was found for it\n", name);
+        std::fprintf(stderr, "%s: exists, and no free name was found for it\n", pcHostName(name).c_str());
         return collisionCancel;
     case CollisionPolicy::none:
         break;
     }
-    std::fprintf(stderr, "%s: exists (use --rename, --overwrite or --skip)\n", name);
+    std::fprintf(stderr, "%s: exists (use --rename, --overwrite or --skip)\n", pcHostName(name).c_str());
     return collisionCancel;
+}
+
+// A PC file named on the command line must be a file: says what it is
+// otherwise.
+bool isPcFileArgument(const std::string& path)
+{
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (std::filesystem::is_regular_file(status)) return true;
+    if (std::filesystem::is_directory(status))
+        std::fprintf(stderr, "%s: is a directory, not a file (put -r copies a directory tree)\n", path.c_str());
+    else if (std::filesystem::exists(status))
+        std::fprintf(stderr, "%s: not a regular file\n", path.c_str());
+    else
+        std::fprintf(stderr, "%s: no such file\n", path.c_str());
+    return false;
 }
 
 bool parseMode(const char* text, TranslationMode& mode)
@@ -140,16 +156,20 @@ bool parseTransferOption(int argc, char** argv, int& i, TransferOptions& options
     return true;
 }
 
-void prepareTransfer(const TransferOptions& options)
+bool prepareTransfer(const TransferOptions& options)
 {
+    std::error_code ec;
+    if (!options.iniPath.empty() && !std::filesystem::is_regular_file(options.iniPath, ec)) {
+        std::fprintf(stderr, "%s: no such settings file\n", options.iniPath.c_str());
+        return false;
+    }
     const std::string ini = options.iniPath.empty() ? executableFolder() + "KVOL.INI" : options.iniPath;
     // The settings may name a working directory for the PC pane; the
     // command line keeps the directory it was started in.
-    char cwd[4096] = {};
-    const bool haveCwd = pcCurrentDirectory(cwd, sizeof cwd);
+    const std::filesystem::path home = std::filesystem::current_path(ec);
     loadSettings(ini);
     setTransferLimit(static_cast<uint32_t>(settings.maxIOBufSzK));
-    if (haveCwd) pcChangeDirectory(cwd);
+    if (!home.empty()) std::filesystem::current_path(home, ec);
     loadTranslationTable();
     installTranslations();
     if (options.policy == CollisionPolicy::rename) settings.autoRename = 1;
@@ -157,22 +177,24 @@ void prepareTransfer(const TransferOptions& options)
     policyUi = *ui;
     policyUi.askNewName = policyAskNewName;
     installUi(&policyUi);
+    return true;
 }
 
-void putTranslated(const std::string& pcPath, const TransferOptions& options)
+void putTranslated(const std::string& hostPath, const TransferOptions& options)
 {
     // The readers name PC files relative to the current directory, and the
     // Mac file after the PC name: work from the file's own directory.
-    const std::filesystem::path path(pcPath);
-    const std::string folder = path.parent_path().string();
-    const std::string base = path.filename().string();
-    char home[4096] = {};
-    if (!folder.empty() && (!pcCurrentDirectory(home, sizeof home) || !pcChangeDirectory(folder.c_str()))) {
+    const std::filesystem::path path(hostPath);
+    std::error_code ec;
+    const std::filesystem::path home = std::filesystem::current_path(ec);
+    if (path.has_parent_path()) std::filesystem::current_path(path.parent_path(), ec);
+    if (ec) {
         setError(errPcOpen);
         return;
     }
-    translationTable[options.mode].pcToMac.routine(base.c_str(), currentFolderId);
-    if (!folder.empty()) pcChangeDirectory(home);
+    const std::string name = pcNameFromHost(path.filename().string());
+    translationTable[options.mode].pcToMac.routine(name.c_str(), currentFolderId);
+    if (path.has_parent_path()) std::filesystem::current_path(home, ec);
 }
 
 void setTranslationCodes(int mode, const uint8_t type[4], const uint8_t creator[4])
@@ -216,7 +238,7 @@ int cmdGet(int argc, char** argv)
         std::fprintf(stderr, "%s: not a directory\n", pcDir.c_str());
         return 1;
     }
-    prepareTransfer(options);
+    if (!prepareTransfer(options)) return 1;
     if (!mountImageArgument(args[0], false)) return 1;
 
     struct Source {
@@ -235,8 +257,10 @@ int cmdGet(int argc, char** argv)
         sources.push_back(s);
     }
 
-    char home[4096] = {};
-    if (!pcCurrentDirectory(home, sizeof home) || !pcChangeDirectory(pcDir.c_str())) {
+    std::error_code ec;
+    const std::filesystem::path home = std::filesystem::current_path(ec);
+    std::filesystem::current_path(pcDir, ec);
+    if (ec) {
         std::fprintf(stderr, "%s: cannot change to this directory\n", pcDir.c_str());
         return 1;
     }
@@ -252,8 +276,74 @@ int cmdGet(int argc, char** argv)
         status = 1;
         if (cancelled) break;
     }
-    pcChangeDirectory(home);
+    std::filesystem::current_path(home, ec);
     return status;
+}
+
+int cmdPut(int argc, char** argv)
+{
+    if (wantsHelp(argc, argv)) {
+        std::puts("usage: verrin-cli put [-m data|text|rsrc|macbinary|binhex] [--rsrc] [--type T] [--creator C]\n"
+                  "                      [--rename|--overwrite|--skip] [--ini FILE] [--force] IMAGE[#N] FOLDER PCFILE...\n"
+                  "Copies PC files into FOLDER (':' or empty for the root) through a translation\n"
+                  "(default: data):\n"
+                  "  data       the file's bytes become the data fork\n"
+                  "  text       the same, with CR LF and LF made into CR\n"
+                  "  rsrc       the file's bytes become the resource fork (also --rsrc)\n"
+                  "  macbinary  a MacBinary file unpacked under the name it carries\n"
+                  "  binhex     a BinHex 4.0 file decoded the same way\n"
+                  "The Mac name is the PC file's (cut to 31 characters; a character the Mac\n"
+                  "cannot hold becomes '_'). Type and creator come from KVOL.INI and, for data,\n"
+                  "from KVOL.FTM by the name's extension, unless --type and --creator give\n"
+                  "them (four characters each). With KeepDate on, data takes the PC file's\n"
+                  "modification time. A Mac name that exists is an error unless --rename,\n"
+                  "--overwrite or --skip says otherwise. Nothing is written unless every file\n"
+                  "is copied.");
+        std::puts(forceHelp);
+        return 0;
+    }
+    TransferOptions options;
+    bool resourceFork = false, codesGiven = false, force = false;
+    uint8_t type[4] = {'?', '?', '?', '?'}, creator[4] = {'?', '?', '?', '?'};
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        std::string problem;
+        if (parseTransferOption(argc, argv, i, options, problem)) {
+            if (!problem.empty()) return failUsage("put", problem.c_str());
+        } else if (a == "--rsrc") {
+            resourceFork = true;
+        } else if (a == "--force") {
+            force = true;
+        } else if (a == "--type" || a == "--creator") {
+            if (i + 1 >= argc) return failUsage("put", (a + " needs a value").c_str());
+            if (!fourCharCode(argv[++i], a == "--type" ? type : creator))
+                return failUsage("put", (a + " takes four Mac Roman characters").c_str());
+            codesGiven = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return failUsage("put", ("unknown option " + a).c_str());
+        } else {
+            args.push_back(a);
+        }
+    }
+    if (args.size() < 3) return failUsage("put", "give an image, a folder and at least one PC file");
+    if (resourceFork) {
+        if (options.modeGiven && options.mode != ResourceFile) return failUsage("put", "--rsrc contradicts -m");
+        options.mode = ResourceFile;
+    }
+    for (size_t i = 2; i < args.size(); ++i)
+        if (!isPcFileArgument(args[i])) return 1;
+    if (!prepareTransfer(options)) return 1;
+    if (codesGiven) setTranslationCodes(options.mode, type, creator);
+    if (!mountForWrite(args[0], force)) return 1;
+    if (!enterFolderPath(args[1])) return 1;
+    const uint32_t folder = currentFolderId;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (!enterFolder(folder)) return finishWrite(args[i].c_str());
+        putTranslated(args[i], options);
+        if (lastError != errNone) return finishWrite(args[i].c_str());
+    }
+    return finishWrite(args[1].c_str());
 }
 
 }  // namespace verrin::cli

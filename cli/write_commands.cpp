@@ -1,5 +1,5 @@
-// verrin-cli's write commands: mkdir, put, rm, rename, settype, and the
-// write-side helpers they share with translating copies (commands.h).
+// verrin-cli's write commands: mkdir, rm, rename, settype, and the
+// write-side helpers they share with the copies (commands.h).
 // Every command changes the volume only in the cache and flushes once at
 // its end; a failure reverts the cache, so the image stays as it was.
 // Calls the engine through the helpers of commands.h.
@@ -19,33 +19,14 @@
 
 namespace verrin::cli {
 
-namespace {
-
-bool isFlag(const char* arg, const char* flag) { return std::strcmp(arg, flag) == 0; }
-
-// What every changing command's help says about --force.
-constexpr const char forceHelp[] =
+const char forceHelp[] =
     "The volume is checked first: a damaged one, or one without its alternate\n"
     "master directory block, is left as it is unless --force is given; then the\n"
     "change leaves every block, node and catalog ID in use alone.";
 
-// Writes a whole fork from a source in 32 KB appending writes.
-bool fillFork(FileRef& ref, uint8_t fork, const ByteSource& source)
-{
-    if (!source) return true;
-    std::vector<uint8_t> buffer(32768);
-    WriteRequest request{fork, ref, 0, buffer.data(), 0};
-    for (;;) {
-        const long got = source(buffer.data(), buffer.size());
-        if (got < 0) {
-            setError(errPcRead);
-            return false;
-        }
-        if (got == 0) return true;
-        request.length = static_cast<uint32_t>(got);
-        if (appendToFork(request) != request.length || lastError != errNone) return false;
-    }
-}
+namespace {
+
+bool isFlag(const char* arg, const char* flag) { return std::strcmp(arg, flag) == 0; }
 
 // Splits PATH into the folder path before its last name and that name.
 bool splitLastName(const std::string& path, std::vector<std::vector<uint8_t>>& folder, std::vector<uint8_t>& name)
@@ -122,46 +103,6 @@ bool fourCharCode(const std::string& text, uint8_t code[4])
     if (!utf8ToMacRoman(text, chars) || chars.size() != 4) return false;
     std::memcpy(code, chars.data(), 4);
     return true;
-}
-
-bool createMacFile(const FileInfo& info, const ByteSource& data, const ByteSource& rsrc)
-{
-    createFile(info);
-    if (lastError != errNone) return false;
-    FileRef ref = openFileRef(currentFolderId, info.name);
-    if (lastError != errNone) return false;
-    // The record's node stays pinned while the forks grow.
-    const bool wasPinned = (ref.buffer->flags & bufPinned) != 0;
-    pinBuffer(ref.buffer);
-    const bool ok = fillFork(ref, dataFork, data) && fillFork(ref, resourceFork, rsrc);
-    if (!wasPinned) unpinBuffer(ref.buffer);
-    return ok;
-}
-
-bool putPcFile(const std::string& pcPath, const PutOptions& options)
-{
-    FileInfo info{};
-    const std::string text =
-        options.macName.empty() ? std::filesystem::path(pcPath).filename().string() : options.macName;
-    if (!macNameFromText(text, info.name)) {
-        setError(errMacCreate);
-        return false;
-    }
-    std::memcpy(info.finderInfo, options.type, 4);
-    std::memcpy(info.finderInfo + 4, options.creator, 4);
-    std::FILE* f = std::fopen(pcPath.c_str(), "rb");
-    if (!f) {
-        setError(errPcOpen);
-        return false;
-    }
-    const ByteSource source = [f](uint8_t* buffer, size_t max) -> long {
-        const size_t got = std::fread(buffer, 1, max, f);
-        if (got == 0 && std::ferror(f)) return -1;
-        return static_cast<long>(got);
-    };
-    const bool ok = options.resourceFork ? createMacFile(info, {}, source) : createMacFile(info, source, {});
-    std::fclose(f);
-    return ok;
 }
 
 bool mountForWrite(const std::string& imageArg, bool force)
@@ -251,80 +192,6 @@ int cmdMkdir(int argc, char** argv)
     if (!mountForWrite(args[0], force)) return 1;
     if (!enterFolderNames(folder, args[1])) return 1;
     createFolder(name.data());
-    return finishWrite(args[1].c_str());
-}
-
-int cmdPut(int argc, char** argv)
-{
-    if (wantsHelp(argc, argv)) {
-        std::puts("usage: verrin-cli put [--force] [--rsrc] [--type T] [--creator C] IMAGE[#N] FOLDER PCFILE...\n"
-                  "       verrin-cli put -m data|text|rsrc|macbinary|binhex [--rename|--overwrite|--skip]\n"
-                  "                      [--ini FILE] [--type T] [--creator C] [--force] IMAGE[#N] FOLDER PCFILE...\n"
-                  "Copies PC files into FOLDER (':' or empty for the root). Each file's bytes\n"
-                  "become the data fork, or the resource fork with --rsrc. T and C are\n"
-                  "four-character codes (default: four question marks). The Mac name is the\n"
-                  "PC file's name.\n"
-                  "With -m, --ini or a collision flag the file goes through a translation\n"
-                  "(default: data): text makes CR LF and LF into CR; macbinary and binhex unpack both\n"
-                  "forks under the name they carry. Type and creator then come from KVOL.INI\n"
-                  "and, for data, KVOL.FTM (beside the program, or FILE and the map beside it),\n"
-                  "unless --type/--creator give them. A Mac name that exists is an error\n"
-                  "unless --rename, --overwrite or --skip says otherwise.\n"
-                  "Nothing is written unless every file is copied.");
-        std::puts(forceHelp);
-        return 0;
-    }
-    bool force = false;
-    PutOptions options;
-    TransferOptions translated;
-    bool codesGiven = false;
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        std::string problem;
-        if (parseTransferOption(argc, argv, i, translated, problem)) {
-            if (!problem.empty()) return failUsage("put", problem.c_str());
-            continue;
-        }
-        if (isFlag(a, "--type") || isFlag(a, "--creator")) codesGiven = true;
-        if (isFlag(a, "--force")) {
-            force = true;
-        } else if (isFlag(a, "--rsrc")) {
-            options.resourceFork = true;
-        } else if (isFlag(a, "--type") || isFlag(a, "--creator")) {
-            if (i + 1 >= argc) return failUsage("put", (std::string(a) + " needs a value").c_str());
-            uint8_t* code = isFlag(a, "--type") ? options.type : options.creator;
-            if (!fourCharCode(argv[++i], code))
-                return failUsage("put", (std::string(a) + " takes four Mac Roman characters").c_str());
-        } else if (a[0] == '-' && a[1] != '\0') {
-            return failUsage("put", (std::string("unknown option ") + a).c_str());
-        } else {
-            args.emplace_back(a);
-        }
-    }
-    if (args.size() < 3) return failUsage("put", "give an image, a folder and at least one PC file");
-    const bool translate =
-        translated.modeGiven || translated.policy != CollisionPolicy::none || !translated.iniPath.empty();
-    if (translate) {
-        if (options.resourceFork) {
-            if (translated.modeGiven && translated.mode != 2) return failUsage("put", "--rsrc contradicts -m");
-            translated.mode = 2;
-        }
-        prepareTransfer(translated);
-        if (codesGiven) setTranslationCodes(translated.mode, options.type, options.creator);
-    }
-    if (!mountForWrite(args[0], force)) return 1;
-    if (!enterFolderPath(args[1])) return 1;
-    const uint32_t folder = currentFolderId;
-    for (size_t i = 2; i < args.size(); ++i) {
-        if (!enterFolder(folder)) return finishWrite(args[i].c_str());
-        if (translate) {
-            putTranslated(args[i], translated);
-            if (lastError != errNone) return finishWrite(args[i].c_str());
-        } else if (!putPcFile(args[i], options)) {
-            return finishWrite(args[i].c_str());
-        }
-    }
     return finishWrite(args[1].c_str());
 }
 

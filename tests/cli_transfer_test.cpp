@@ -3,10 +3,13 @@
 // type map beside it, and failures that leave nothing behind.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <string>
 
 #include "support/peers.h"
+#include "support/timezone.h"
 
 using namespace verrin::testsupport;
 
@@ -154,4 +157,78 @@ TEST(CliTransfer, DamagedInputLeavesTheVolumeAlone)
     const CommandResult r = w.cli({"put", "-m", "macbinary", w.image, ":", w.pc("cut.bin")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(runPeer(w.dir, {"hls", "-la"}).out, before);
+}
+
+// A Linux user's names: UTF-8 on the PC, Mac Roman on the volume, the same
+// characters back again; whatever the flags, one route gives a PC file its
+// Mac name, type and creator.
+TEST(CliTransfer, Utf8NamesBothWays)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    CliWorld w;
+    ASSERT_TRUE(makeHfsImage(w.dir, w.image, 1440, "Cli"));
+    const std::string cafe = "caf\xC3\xA9.txt";
+    ASSERT_TRUE(writeFile(w.pc(cafe), "one\ntwo\n"));
+    ASSERT_TRUE(writeFile(w.pc("\xCF\x80 r:s.txt"), "pi"));  // pi has no ANSI form; ':' no Mac one
+    ASSERT_EQ(w.cli({"put", w.image, ":", w.pc(cafe)}).exitCode, 0);
+    ASSERT_EQ(w.cli({"put", "-m", "text", "--overwrite", w.image, ":", w.pc(cafe)}).exitCode, 0);
+    ASSERT_EQ(w.cli({"put", "-m", "data", w.image, ":", w.pc("\xCF\x80 r:s.txt")}).exitCode, 0);
+    // One caf\x8E.txt (replaced as text), type and creator from the settings.
+    const std::string listing = runPeer(w.dir, {"hls", "-l"}).out;
+    EXPECT_NE(listing.find("TEXT/ttxt"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("caf"), listing.rfind("caf")) << listing;
+    EXPECT_NE(listing.find("caf\x8E.txt"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("_ r_s.txt"), std::string::npos) << listing;
+    EXPECT_EQ(runPeer(w.dir, {"hcopy", "-r", ":caf\x8E.txt", w.dir.file("back")}).exitCode, 0);
+    EXPECT_EQ(w.read(w.dir.file("back")), "one\rtwo\r");
+
+    // Back to the PC: accented letters become "_" unless AllowUpper is on.
+    std::filesystem::remove(w.pc(cafe));
+    ASSERT_EQ(w.cli({"get", w.image, cafe, w.pcDir}).exitCode, 0);
+    EXPECT_TRUE(fileExists(w.pc("caf_.txt")));
+    writeFile(w.ini, w.read(w.ini) + "AllowUpper=YES\n");
+    ASSERT_EQ(w.cli({"get", w.image, cafe, w.pcDir}).exitCode, 0);
+    EXPECT_EQ(w.read(w.pc(cafe)), "one\rtwo\r");
+}
+
+// HFS dates are local wall-clock times: in each zone, hfsutils (run in the
+// same zone) shows the time the PC shows, for a new volume and for a file
+// copied with its date, and the file copied back has its PC time again.
+TEST(CliTransfer, DatesAreLocalTimeInEveryZone)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    const auto wallClock = [](int64_t t, const char* form) {
+        const std::time_t at = static_cast<std::time_t>(t);
+        std::tm local{};
+        local = *std::localtime(&at);
+        char text[64];
+        std::strftime(text, sizeof text, form, &local);
+        return std::string(text);
+    };
+    for (const char* zone : {"Europe/London", "America/Los_Angeles", "Asia/Tokyo"}) {
+        SCOPED_TRACE(zone);
+        ScopedTimeZone inZone(zone);
+        CliWorld w;
+        const int64_t before = std::time(nullptr);
+        ASSERT_EQ(runCli({"format", w.image, "--name", "Zones", "--size", "1M"}).exitCode, 0);
+        const std::string created = runPeer(w.dir, {"hmount", w.image, "1"}).out;
+        const bool sameMinute = created.find(wallClock(before, "%b %e %H:%M")) != std::string::npos ||
+                                created.find(wallClock(std::time(nullptr), "%b %e %H:%M")) != std::string::npos;
+        EXPECT_TRUE(sameMinute) << created;
+
+        const int64_t fileTime = before - 3 * 86400 - 3723;  // recent: hls shows the time of day
+        ASSERT_TRUE(writeFile(w.pc("dated"), "d"));
+        std::filesystem::last_write_time(w.pc("dated"), std::filesystem::file_time_type::clock::from_sys(
+                                                             std::chrono::sys_seconds(std::chrono::seconds(fileTime))));
+        ASSERT_EQ(w.cli({"put", w.image, ":", w.pc("dated")}).exitCode, 0);
+        const std::string listing = runPeer(w.dir, {"hls", "-l"}).out;
+        EXPECT_NE(listing.find(wallClock(fileTime, "%b %e %H:%M")), std::string::npos) << listing;
+        std::filesystem::remove(w.pc("dated"));
+        ASSERT_EQ(w.cli({"get", w.image, "dated", w.pcDir}).exitCode, 0);
+        const auto back = std::filesystem::last_write_time(w.pc("dated"));
+        EXPECT_EQ(std::chrono::duration_cast<std::chrono::seconds>(
+                      std::filesystem::file_time_type::clock::to_sys(back).time_since_epoch())
+                      .count(),
+                  fileTime);
+    }
 }

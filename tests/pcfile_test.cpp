@@ -81,3 +81,41 @@ TEST(PcFile, ModificationTimesRoundTrip)
     EXPECT_FALSE(pcGetModTime(dir.file("missing").c_str(), none));
     EXPECT_FALSE(pcSetModTime(dir.file("missing").c_str(), 1));
 }
+
+#ifndef _WIN32
+// Names on a UTF-8 system: ANSI names reach their files, and a name with
+// characters the ANSI set lacks gets "_" for them while the calls still
+// reach the real file, two such names of one directory kept apart.
+TEST(PcFile, SystemNamesInTheAnsiSet)
+{
+    ScratchDir dir;
+    const std::string folder = pcNameFromHost(dir.path);
+    // "café" in ANSI is E9; the file on disk has the UTF-8 name.
+    ASSERT_TRUE(writeFile(dir.file("caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D"), "latin"));
+    const std::string cafe = folder + "/caf\xE9 \x93q\x94";
+    EXPECT_EQ(pcNameFromHost(dir.file("caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D")), cafe);
+    EXPECT_TRUE(pcFileTaken(cafe.c_str()));
+    // Created from ANSI, named in UTF-8 on disk (0x81, undefined in
+    // Windows, included).
+    const PcHandle f = pcCreate((folder + "/\x81\xFF").c_str());
+    ASSERT_NE(f, noPcFile);
+    pcClose(f);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("\xC2\x81\xC3\xBF")));
+
+    ASSERT_TRUE(writeFile(dir.file("\xCF\x80.txt"), "pi"));
+    ASSERT_TRUE(writeFile(dir.file("\xCF\x83.txt"), "sigma"));
+    ASSERT_TRUE(writeFile(dir.file("a:b\xFF"), "bad byte"));
+    const std::string pi = pcNameFromHost(dir.file("\xCF\x80.txt"));
+    const std::string sigma = pcNameFromHost(dir.file("\xCF\x83.txt"));
+    EXPECT_EQ(pi, folder + "/_.txt");
+    EXPECT_EQ(sigma, folder + "/_~2.txt");
+    EXPECT_EQ(pcNameFromHost(dir.file("\xCF\x80.txt")), pi);  // the same file, the same name
+    EXPECT_EQ(pcNameFromHost(dir.file("a:b\xFF")), folder + "/a_b_");
+    uint64_t size = 0;
+    ASSERT_TRUE(pcFileSize(sigma.c_str(), size));
+    EXPECT_EQ(size, 5u);
+    ASSERT_TRUE(pcFileSize((folder + "/a_b_").c_str(), size));
+    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(pcHostName(pi), dir.file("\xCF\x80.txt"));
+}
+#endif

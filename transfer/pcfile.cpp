@@ -1,6 +1,7 @@
 // The PC file seam (see pcfile.h): Win32 calls on Windows, POSIX calls
-// elsewhere. Handles are the system's own (a HANDLE or a descriptor) held in
-// an intptr_t.
+// elsewhere, where ANSI names are converted to and from the system's UTF-8.
+// Handles are the system's own (a HANDLE or a descriptor) held in an
+// intptr_t.
 // Calls only the operating system.
 #include "transfer/pcfile.h"
 
@@ -11,7 +12,9 @@
 #else
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
+#include <vector>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -116,6 +119,9 @@ bool pcSetModTime(const char* name, int64_t seconds)
     return ok;
 }
 
+std::string pcNameFromHost(std::string_view hostName) { return std::string(hostName); }
+std::string pcHostName(std::string_view pcName) { return std::string(pcName); }
+
 bool pcChangeDirectory(const char* path) { return SetCurrentDirectoryA(path) != 0; }
 
 bool pcCurrentDirectory(char* buffer, uint32_t size)
@@ -182,11 +188,197 @@ namespace {
 
 int toFd(PcHandle h) { return static_cast<int>(h); }
 
+// The Unicode characters of ANSI bytes 0x80..0x9F (Windows-1252); 0xA0 and
+// above are the Latin-1 characters of the same code. The five bytes that
+// Windows leaves undefined map to the control characters of their code.
+constexpr uint16_t ansiHighChars[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+uint32_t unicodeOfAnsi(uint8_t c) { return c >= 0x80 && c < 0xA0 ? ansiHighChars[c - 0x80] : c; }
+
+// The ANSI byte of a Unicode character; false when the set lacks it.
+bool ansiOfUnicode(uint32_t u, uint8_t& c)
+{
+    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+        c = static_cast<uint8_t>(u);
+        return true;
+    }
+    for (uint8_t i = 0; i < 32; ++i)
+        if (ansiHighChars[i] == u) {
+            c = static_cast<uint8_t>(0x80 + i);
+            return true;
+        }
+    return false;
+}
+
+void appendUtf8(std::string& out, uint32_t u)
+{
+    if (u < 0x80) {
+        out += static_cast<char>(u);
+    } else if (u < 0x800) {
+        out += static_cast<char>(0xC0 | u >> 6);
+        out += static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | u >> 12);
+        out += static_cast<char>(0x80 | (u >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (u & 0x3F));
+    }
+}
+
+// Decodes the UTF-8 character at `at`; false, with one byte consumed, for a
+// malformed or overlong sequence.
+bool nextUtf8(std::string_view s, size_t& at, uint32_t& u)
+{
+    const auto lead = static_cast<uint8_t>(s[at++]);
+    if (lead < 0x80) {
+        u = lead;
+        return true;
+    }
+    const size_t extra = lead >= 0xF5 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
+    if (extra == 0 || at + extra > s.size()) return false;
+    uint32_t value = lead & (0x3Fu >> extra);
+    for (size_t k = 0; k < extra; ++k) {
+        const auto b = static_cast<uint8_t>(s[at + k]);
+        if ((b & 0xC0) != 0x80) return false;
+        value = value << 6 | (b & 0x3Fu);
+    }
+    constexpr uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
+    if (value < least[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+    at += extra;
+    u = value;
+    return true;
+}
+
+// Characters that a Windows file name cannot hold.
+bool refusedByWindows(uint8_t c)
+{
+    return c < 0x20 || std::string_view("\\:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// One name as the system spells it, in ANSI; `exact` is cleared when a
+// character had to become "_".
+std::string ansiOfHostName(std::string_view host, bool& exact)
+{
+    std::string out;
+    exact = true;
+    for (size_t at = 0; at < host.size();) {
+        uint32_t u = 0;
+        uint8_t c = 0;
+        if (nextUtf8(host, at, u) && ansiOfUnicode(u, c) && !refusedByWindows(c)) {
+            out += static_cast<char>(c);
+        } else {
+            out += '_';
+            exact = false;
+        }
+    }
+    return out;
+}
+
+std::string hostOfAnsiName(std::string_view ansi)
+{
+    std::string out;
+    for (const char ch : ansi) appendUtf8(out, unicodeOfAnsi(static_cast<uint8_t>(ch)));
+    return out;
+}
+
+// The real names behind ANSI names that had to change: the system path of
+// the directory that holds the file, its ANSI name and its real name.
+struct Alias {
+    std::string directory;
+    std::string ansi;
+    std::string host;
+};
+std::vector<Alias> aliases;
+
+const Alias* findAlias(const std::string& directory, std::string_view ansi)
+{
+    for (const Alias& a : aliases)
+        if (a.ansi == ansi && a.directory == directory) return &a;
+    return nullptr;
+}
+
+std::string currentHostDirectory()
+{
+    char buffer[4096];
+    return ::getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
+}
+
+// Calls `each(directory, name, last)` for the names of a path in order,
+// with the system path of the directory that holds each; `each` returns the
+// name as the system spells it.
+template <typename Each>
+void walkPath(std::string_view path, Each each)
+{
+    std::string directory = !path.empty() && path[0] == '/' ? std::string("/") : currentHostDirectory();
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string_view::npos) end = path.size();
+        const std::string host = each(directory, path.substr(start, end - start), end == path.size());
+        if (!host.empty()) {
+            if (directory.empty() || directory.back() != '/') directory += '/';
+            directory += host;
+        }
+        start = end + 1;
+    }
+}
+
+// The system's spelling of an ANSI name or path.
+std::string hostPath(const char* name)
+{
+    const std::string_view ansi(name);
+    if (aliases.empty()) return hostOfAnsiName(ansi);
+    std::string out;
+    walkPath(ansi, [&](const std::string& directory, std::string_view part, bool last) {
+        const Alias* alias = part.empty() ? nullptr : findAlias(directory, part);
+        std::string host = alias ? alias->host : hostOfAnsiName(part);
+        out += host;
+        if (!last) out += '/';
+        return host;
+    });
+    return out;
+}
+
 }  // namespace
+
+std::string pcNameFromHost(std::string_view hostName)
+{
+    std::string out;
+    walkPath(hostName, [&](const std::string& directory, std::string_view part, bool last) {
+        bool exact = true;
+        std::string ansi = ansiOfHostName(part, exact);
+        if (!exact) {
+            // The ANSI name stands for this file alone: another file of the
+            // directory whose name turned into the same one gets "~2", "~3"
+            // and so on before its extension.
+            const std::string base = ansi;
+            for (int n = 2;; ++n) {
+                const Alias* alias = findAlias(directory, ansi);
+                if (!alias) {
+                    aliases.push_back({directory, ansi, std::string(part)});
+                    break;
+                }
+                if (alias->host == part) break;
+                const size_t dot = base.rfind('.');
+                const size_t cut = dot == std::string::npos || dot == 0 ? base.size() : dot;
+                ansi = base.substr(0, cut) + "~" + std::to_string(n) + base.substr(cut);
+            }
+        }
+        out += ansi;
+        if (!last) out += '/';
+        return std::string(part);
+    });
+    return out;
+}
+
+std::string pcHostName(std::string_view pcName) { return hostPath(std::string(pcName).c_str()); }
 
 PcHandle pcOpenRead(const char* name)
 {
-    const int fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(hostPath(name).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return noPcFile;
     struct stat st;
     if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -198,7 +390,7 @@ PcHandle pcOpenRead(const char* name)
 
 PcHandle pcCreate(const char* name)
 {
-    const int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = ::open(hostPath(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     return fd < 0 ? noPcFile : fd;
 }
 
@@ -230,9 +422,9 @@ int32_t pcWrite(PcHandle file, const void* buffer, uint32_t count)
 
 bool pcClose(PcHandle file) { return file != noPcFile && ::close(toFd(file)) == 0; }
 
-bool pcDelete(const char* name) { return ::unlink(name) == 0; }
+bool pcDelete(const char* name) { return ::unlink(hostPath(name).c_str()) == 0; }
 
-bool pcRename(const char* from, const char* to) { return ::rename(from, to) == 0; }
+bool pcRename(const char* from, const char* to) { return ::rename(hostPath(from).c_str(), hostPath(to).c_str()) == 0; }
 
 bool pcFileTaken(const char* name)
 {
@@ -245,19 +437,19 @@ bool pcFileTaken(const char* name)
 bool pcExists(const char* name)
 {
     struct stat st;
-    return ::stat(name, &st) == 0;
+    return ::stat(hostPath(name).c_str(), &st) == 0;
 }
 
 bool pcIsDirectory(const char* name)
 {
     struct stat st;
-    return ::stat(name, &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(hostPath(name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool pcFileSize(const char* name, uint64_t& bytes)
 {
     struct stat st;
-    if (::stat(name, &st) != 0) return false;
+    if (::stat(hostPath(name).c_str(), &st) != 0) return false;
     bytes = static_cast<uint64_t>(st.st_size);
     return true;
 }
@@ -265,7 +457,7 @@ bool pcFileSize(const char* name, uint64_t& bytes)
 bool pcGetModTime(const char* name, int64_t& seconds)
 {
     struct stat st;
-    if (::stat(name, &st) != 0) return false;
+    if (::stat(hostPath(name).c_str(), &st) != 0) return false;
     seconds = static_cast<int64_t>(st.st_mtime);
     return true;
 }
@@ -276,12 +468,18 @@ bool pcSetModTime(const char* name, int64_t seconds)
     times[0].tv_sec = static_cast<time_t>(seconds);
     times[0].tv_nsec = 0;
     times[1] = times[0];
-    return ::utimensat(AT_FDCWD, name, times, 0) == 0;
+    return ::utimensat(AT_FDCWD, hostPath(name).c_str(), times, 0) == 0;
 }
 
-bool pcChangeDirectory(const char* path) { return ::chdir(path) == 0; }
+bool pcChangeDirectory(const char* path) { return ::chdir(hostPath(path).c_str()) == 0; }
 
-bool pcCurrentDirectory(char* buffer, uint32_t size) { return ::getcwd(buffer, size) != nullptr; }
+bool pcCurrentDirectory(char* buffer, uint32_t size)
+{
+    const std::string ansi = pcNameFromHost(currentHostDirectory());
+    if (ansi.empty() || ansi.size() >= size) return false;
+    std::memcpy(buffer, ansi.c_str(), ansi.size() + 1);
+    return true;
+}
 
 namespace {
 
@@ -302,7 +500,7 @@ bool pcListDirectory(std::vector<PcDirEntry>& entries)
     DIR* d = ::opendir(".");
     if (!d) return false;
     while (const dirent* de = ::readdir(d)) {
-        PcDirEntry e{de->d_name, false, false, 0, 0};
+        PcDirEntry e{pcNameFromHost(de->d_name), false, false, 0, 0};
         struct stat st;
         if (::lstat(de->d_name, &st) != 0) continue;  // gone meanwhile
         if (S_ISLNK(st.st_mode)) {
@@ -319,23 +517,25 @@ bool pcListDirectory(std::vector<PcDirEntry>& entries)
     return true;
 }
 
-bool pcMakeDirectory(const char* name) { return ::mkdir(name, 0777) == 0; }
+bool pcMakeDirectory(const char* name) { return ::mkdir(hostPath(name).c_str(), 0777) == 0; }
 
 bool pcRemoveDirectory(const char* name)
 {
+    const std::string host = hostPath(name);
     struct stat st;
-    if (::lstat(name, &st) == 0 && S_ISLNK(st.st_mode)) return ::unlink(name) == 0;
-    return ::rmdir(name) == 0;
+    if (::lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return ::unlink(host.c_str()) == 0;
+    return ::rmdir(host.c_str()) == 0;
 }
 
 bool pcMove(const char* from, const char* to)
 {
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    const std::string source = hostPath(from), target = hostPath(to);
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
     // A file system without the no-replace flag: test first.
     struct stat st;
-    if (::lstat(to, &st) == 0) return false;
-    return ::rename(from, to) == 0;
+    if (::lstat(target.c_str(), &st) == 0) return false;
+    return ::rename(source.c_str(), target.c_str()) == 0;
 }
 
 std::vector<PcDrive> pcDrives() { return {{"/", pcDriveFixed}}; }

@@ -1,13 +1,21 @@
 // The PC file seam: the few file-system calls the transfer layer makes on
-// the PC side. Names are relative to the process's current directory (ANSI
-// names on Windows, UTF-8 paths elsewhere) and are passed through as they
-// are. Each call reports success or failure only; the callers choose the
-// error code. One implementation serves POSIX systems, a twin the Win32 API.
+// the PC side. Names are Windows ANSI strings relative to the process's
+// current directory, on every system. On Windows they go to the system as
+// they are; elsewhere the system's names are UTF-8, and the seam converts:
+// each of the 256 ANSI bytes has its own Unicode character (the five that
+// Windows leaves undefined take the control characters of the same code),
+// so an ANSI name always reaches the file it names. A system name with a
+// character the ANSI set lacks, or one that Windows names cannot hold, has
+// that character as "_" in its ANSI form; the seam remembers the real name
+// beside it, so the calls below still reach the file.
+// Each call reports success or failure only; the callers choose the error
+// code. One implementation serves POSIX systems, a twin the Win32 API.
 // Calls only the operating system.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace verrin {
@@ -46,6 +54,12 @@ bool pcFileSize(const char* name, uint64_t& bytes);
 bool pcGetModTime(const char* name, int64_t& seconds);
 // Sets both the last-access and the last-write time.
 bool pcSetModTime(const char* name, int64_t seconds);
+
+// The ANSI name of a name or path as the system spells it (a command-line
+// argument, a directory entry), and back: the name the system sees for an
+// ANSI name or path. Both are the identity on Windows.
+std::string pcNameFromHost(std::string_view hostName);
+std::string pcHostName(std::string_view pcName);
 
 // The current directory and changing it (the PC pane's position).
 bool pcChangeDirectory(const char* path);
