@@ -96,6 +96,7 @@ bool readCatalogItem(const CacheBuffer* node, uint16_t index, CatalogItem& item)
         item.valence = read16(d + dir::val);
         item.createDate = read32(d + dir::crDat);
         item.modifyDate = read32(d + dir::mdDat);
+        std::memcpy(item.finderInfo, d + dir::usrInfo, 16);
         return true;
     }
     if (d[0] == cdrFile) {
@@ -106,6 +107,7 @@ bool readCatalogItem(const CacheBuffer* node, uint16_t index, CatalogItem& item)
         item.createDate = read32(d + fil::crDat);
         item.modifyDate = read32(d + fil::mdDat);
         std::memcpy(item.finderInfo, d + fil::usrWds, 16);
+        item.fileFlags = d[fil::flags];
         return true;
     }
     return false;

@@ -1,6 +1,7 @@
 // Catalog changes in the current folder: creating folders (with their
 // thread records) and files, deleting empty folders and files (their forks
-// released), renaming, retyping, and the counts that follow every change:
+// released), renaming, moving to another folder, retyping, the invisible
+// and locked flags, and the counts that follow every change:
 // the folder's valence and modification date and the MDB's file and folder
 // counts and next catalog ID.
 //
@@ -307,6 +308,111 @@ void renameItem(const uint8_t* name, const uint8_t* newName)
         RecordPosition tpos;
         uint16_t tdata = 0;
         if (findFileThread(read32(data + fil::flNum), tpos, tdata) == 1) putThreadName(tpos.buffer, tdata, newName);
+    }
+}
+
+void moveItem(const uint8_t* name, uint32_t targetFolderId)
+{
+    if (!canChangeCurrentFolder()) return;
+    const uint32_t sourceFolderId = currentFolderId;
+    if (targetFolderId == sourceFolderId) return;
+    RecordPosition pos = findCatalogRecord(catalogRoot(), sourceFolderId, name);
+    if (!pos.found) return;
+    const uint16_t dataOff = recordDataOffset(pos.buffer, pos.offset);
+    const uint32_t end = pos.offset + recordSize(pos.buffer, pos.index);
+    const uint8_t type = pos.buffer->data[dataOff];
+    const uint32_t dataLength = type == cdrFolder ? dir::recordSize : fil::recordSize;
+    if ((type != cdrFolder && type != cdrFile) || dataOff + dataLength > end) {
+        setError(errBadNode);
+        return;
+    }
+    uint8_t data[fil::recordSize];
+    std::memcpy(data, pos.buffer->data + dataOff, dataLength);
+    const uint32_t id = read32(data + (type == cdrFolder ? dir::dirId : fil::flNum));
+
+    // The target: a folder that is not the moved folder nor inside it, and
+    // that holds no item of the name. Its chain of parents ends at the
+    // root's parent; a chain longer than the volume can hold is damage.
+    CatalogItem target;
+    uint32_t above = 0;
+    int r = folderById(targetFolderId, target, above);
+    if (r == 0 || (r == 1 && target.kind != cdrFolder)) setError(errBadNode);
+    if (r != 1 || lastError != errNone) return;
+    for (uint32_t walk = targetFolderId, steps = 0; walk > 1; ++steps) {
+        if (type == cdrFolder && walk == id) {
+            setError(errNotSupported);
+            return;
+        }
+        CatalogItem step;
+        uint32_t parent = 0;
+        if (steps > 65535 || folderById(walk, step, parent) != 1) {
+            if (lastError == errNone) setError(errBadNode);
+            return;
+        }
+        walk = parent;
+    }
+    CatalogItem other;
+    r = lookupCatalogItem(targetFolderId, name, other);
+    if (r < 0) return;
+    if (r == 1) {
+        setError(errNameExists);
+        return;
+    }
+
+    uint8_t key[40];
+    buildCatalogKey(key, sourceFolderId, name);
+    treeDelete(catalogTree, key);
+    uint8_t record[160];
+    const uint16_t length = buildLeafRecord(record, targetFolderId, name, data, dataLength);
+    treeInsert(catalogTree, record, length);
+    if (lastError != errNone) return;
+
+    // The thread names the new parent.
+    RecordPosition tpos{};
+    uint16_t tdata = 0;
+    if (type == cdrFolder)
+        tpos = findTyped(id, nullptr, cdrFolderThread, tdata);
+    else if ((data[fil::flags] & fil::threadExists) == 0 || findFileThread(id, tpos, tdata) != 1)
+        tpos.found = false;
+    if (tpos.found) put32(targetFolderId, tpos.buffer, tdata + thd::parId);
+    if (lastError != errNone) return;
+
+    adjustFolderCount(-1);
+    const uint32_t rootCount = type == cdrFolder ? mdb::nmRtDirs : mdb::nmFls;
+    if (sourceFolderId == 2) addToMdb16(rootCount, -1);
+    if (!enterFolder(targetFolderId)) return;
+    adjustFolderCount(+1);
+    if (targetFolderId == 2) addToMdb16(rootCount, +1);
+    enterFolder(sourceFolderId);
+}
+
+void setItemAttributes(const uint8_t* name, const AttributeChange& change)
+{
+    if (!canChangeCurrentFolder()) return;
+    RecordPosition pos = findCatalogRecord(catalogRoot(), currentFolderId, name);
+    if (!pos.found) return;
+    const uint16_t dataOff = recordDataOffset(pos.buffer, pos.offset);
+    const uint32_t end = pos.offset + recordSize(pos.buffer, pos.index);
+    const uint8_t type = pos.buffer->data[dataOff];
+    const uint32_t dataLength = type == cdrFolder ? dir::recordSize : fil::recordSize;
+    if ((type != cdrFolder && type != cdrFile) || dataOff + dataLength > end) {
+        setError(errBadNode);
+        return;
+    }
+    if (type == cdrFolder && change.locked >= 0) {
+        setError(errNotSupported);  // HFS keeps no locked flag for folders
+        return;
+    }
+    if (change.invisible >= 0) {
+        const uint32_t at = dataOff + (type == cdrFolder ? dir::usrInfo : fil::usrWds) + finder::flags;
+        uint16_t flags = read16(pos.buffer->data + at);
+        flags = static_cast<uint16_t>(change.invisible ? flags | finder::isInvisible : flags & ~finder::isInvisible);
+        put16(flags, pos.buffer, at);
+    }
+    if (change.locked >= 0) {
+        uint8_t flags = pos.buffer->data[dataOff + fil::flags];
+        flags = static_cast<uint8_t>(change.locked ? flags | fil::locked : flags & ~fil::locked);
+        putByte(flags, pos.buffer, dataOff + fil::flags);
     }
 }
 

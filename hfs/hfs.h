@@ -258,7 +258,11 @@ struct CatalogItem {
     uint32_t modifyDate;
     uint32_t dataLength;
     uint32_t rsrcLength;
-    uint8_t finderInfo[16];  // files: type, creator, flags, location, folder
+    // Files: type, creator, Finder flags, location, folder. Folders: the
+    // window rectangle, Finder flags, location, view. The Finder flags word
+    // is at finder::flags in both.
+    uint8_t finderInfo[16];
+    uint8_t fileFlags;  // files: filFlags (fil::locked, fil::threadExists)
 };
 
 // Lists a folder's items in catalog order. Folder ID 1 gives the root
@@ -350,6 +354,19 @@ void deleteFolder(const uint8_t* name);
 void deleteFile(const uint8_t* name);
 void renameItem(const uint8_t* name, const uint8_t* newName);
 void setTypeCreator(const uint8_t* name, const uint8_t* type, const uint8_t* creator);
+// Moves an item of the current folder into another folder, keeping its
+// name, ID and everything inside it. errNameExists when the target holds
+// that name already; errNotSupported when a folder would go into itself or
+// a folder inside it.
+void moveItem(const uint8_t* name, uint32_t targetFolderId);
+// Changes of the Finder's invisible flag (files and folders) and the
+// locked flag (files only; errNotSupported for a folder): each is set (1),
+// cleared (0) or left alone (-1).
+struct AttributeChange {
+    int invisible = -1;
+    int locked = -1;
+};
+void setItemAttributes(const uint8_t* name, const AttributeChange& change);
 
 // ---------------------------------------------------------------------------
 

@@ -52,13 +52,20 @@ namespace fil {
 constexpr uint32_t flags = 2, usrWds = 4, flNum = 20, lgLen = 26, pyLen = 30, rLgLen = 36, rPyLen = 40, crDat = 44,
                    mdDat = 48, extRec = 74, rExtRec = 86;
 constexpr uint32_t recordSize = 102;
+constexpr uint8_t locked = 0x01;        // in filFlags: the file may not be changed
 constexpr uint8_t threadExists = 0x02;  // in filFlags: the file has a file thread
 }  // namespace fil
 // Folder record fields.
 namespace dir {
-constexpr uint32_t flags = 2, val = 4, dirId = 6, crDat = 10, mdDat = 14;
+constexpr uint32_t flags = 2, val = 4, dirId = 6, crDat = 10, mdDat = 14, usrInfo = 22;
 constexpr uint32_t recordSize = 70;
 }  // namespace dir
+// The Finder's information of a file (at fil::usrWds) or a folder (at
+// dir::usrInfo): the Finder flags word sits at the same place in both.
+namespace finder {
+constexpr uint32_t flags = 8;
+constexpr uint16_t isInvisible = 0x4000;
+}  // namespace finder
 // Folder thread record fields.
 namespace thd {
 constexpr uint32_t parId = 10, cName = 14;
