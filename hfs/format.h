@@ -54,8 +54,16 @@ uint32_t mapNodeCount(uint32_t nodes);
 void buildMapNode(bool catalog, uint32_t nodes, uint32_t index, uint8_t* node512);
 void buildRootLeaf(uint32_t date, uint8_t* node512);
 
+// The layout of a bare volume filling the whole medium (volumeStart 0, no
+// map); false for a medium below minimumBareUnits or one the 32-bit unit
+// addresses cannot reach.
+constexpr uint32_t minimumBareUnits = 800;  // 400K, the smallest Mac diskette
+bool computeBareLayout(uint32_t sectorSize, uint64_t sectors, PartitionedLayout& out);
+
 // The `format` operation of every formattable drive except diskettes.
 void formatPartitionedMedium(DriveEntry& entry);
+// Formats the whole medium as one HFS volume without a partition map.
+void formatBareMedium(DriveEntry& entry);
 
 // The `format` operation of diskettes: writes the fixed 1.44 MB image.
 void formatDiskette(DriveEntry& entry);

@@ -1,7 +1,9 @@
 // The formatter for hard disks, removable media and disk images: a driver
 // descriptor map, a two-entry Apple partition map and one empty HFS volume
-// filling the rest of the medium. Also owns the new volume name, the
-// progress window of both formatters and the format error box.
+// filling the rest of the medium; or, for a bare medium, the same volume
+// alone from the medium's first sector (the form of 400K and 800K
+// diskettes and of many emulator images). Also owns the new volume name,
+// the progress window of both formatters and the format error box.
 //
 // Everything is written from scratch through the drive's `write` operation,
 // kept in memory until the format ends and then committed as one journaled
@@ -140,6 +142,25 @@ bool computePartitionedLayout(uint32_t sectorSize, uint64_t sectors, Partitioned
     l.volumeStart = 6 * r;
     // The two B-tree files take the first 32 allocation blocks.
     if (l.allocBlocks < 32) return false;
+    out = l;
+    return true;
+}
+
+bool computeBareLayout(uint32_t sectorSize, uint64_t sectors, PartitionedLayout& out)
+{
+    if (sectorSize < 512 || sectorSize > 4096 || sectorSize % 512 != 0) return false;
+    const uint32_t r = sectorSize / 512;
+    if (sectors > UINT32_MAX / r || sectors * r < minimumBareUnits) return false;
+    PartitionedLayout l{};
+    l.sectorSize = sectorSize;
+    l.sectors = static_cast<uint32_t>(sectors);
+    l.ratio = r;
+    l.partSectors = l.sectors;
+    l.partUnits = l.partSectors * r;
+    l.blockUnits = l.partUnits / 65536 + 1;
+    l.bitmapUnits = ((l.partUnits / l.blockUnits + 7) / 8 + 511) / 512;
+    l.allocBlocks = (l.partUnits - (l.bitmapUnits + 3) - 2) / l.blockUnits;
+    l.volumeStart = 0;
     out = l;
     return true;
 }
@@ -332,7 +353,78 @@ void finishFormat(DriveEntry& entry)
 
 }  // namespace formatting
 
-void formatPartitionedMedium(DriveEntry& entry)
+namespace {
+
+// The driver descriptor map, the two map entries and the rest of the map
+// partition, whole device sectors each.
+bool writePartitionMap(DriveEntry& entry, const PartitionedLayout& l)
+{
+    using namespace formatting;
+    const uint32_t r = l.ratio;
+    uint8_t sector[4096];
+    buildDriverMap(l, sector);
+    if (!writeUnits(entry, sector, r, 0)) return false;
+    buildMapEntry(l, false, sector);
+    if (!writeUnits(entry, sector, r, r)) return false;
+    buildMapEntry(l, true, sector);
+    if (!writeUnits(entry, sector, r, 2 * r)) return false;
+    for (uint32_t k = 3; k <= 5; ++k)
+        if (!writeZeroUnits(entry, r, k * r)) return false;
+    return true;
+}
+
+// The empty HFS volume of the layout: boot blocks, master directory block
+// and its alternate in the medium's last unit but one, bitmap, and the two
+// B-trees.
+bool writeEmptyVolume(DriveEntry& entry, const PartitionedLayout& l, uint32_t date)
+{
+    using namespace formatting;
+    const uint32_t V = l.volumeStart;
+    const uint32_t f = l.blockUnits;
+    const uint32_t g = l.bitmapUnits;
+    uint8_t unit[512];
+    if (!writeZeroUnits(entry, 1, V) || !writeZeroUnits(entry, 1, V + 1)) return false;
+    advanceProgress(1);
+
+    // Master directory block and its alternate, then the bitmap.
+    buildPartitionedMdb(l, date, unit);
+    if (!writeUnits(entry, unit, 1, V + 2) || !writeUnits(entry, unit, 1, l.sectors * l.ratio - 2)) return false;
+    std::memset(unit, 0, sizeof unit);
+    std::memset(unit, 0xFF, 4);
+    if (!writeUnits(entry, unit, 1, V + 3) || !writeZeroUnits(entry, g - 1, V + 4)) return false;
+    advanceProgress(1);
+
+    // The extents B-tree: its header node (and map nodes on media above
+    // 4 GB), every other node empty.
+    const uint32_t nodes = 16 * f;
+    const uint32_t maps = mapNodeCount(nodes);
+    const uint32_t extentsStart = V + 3 + g;
+    buildBTreeHeader(false, nodes, unit);
+    if (!writeUnits(entry, unit, 1, extentsStart)) return false;
+    for (uint32_t k = 0; k < maps; ++k) {
+        buildMapNode(false, nodes, k, unit);
+        if (!writeUnits(entry, unit, 1, extentsStart + 1 + k)) return false;
+    }
+    if (!writeZeroUnits(entry, nodes - 1 - maps, extentsStart + 1 + maps)) return false;
+    advanceProgress(1);
+
+    // The catalog B-tree: header node, the one leaf, map nodes if needed,
+    // the rest empty.
+    const uint32_t catalogStart = extentsStart + nodes;
+    buildBTreeHeader(true, nodes, unit);
+    if (!writeUnits(entry, unit, 1, catalogStart)) return false;
+    buildRootLeaf(date, unit);
+    if (!writeUnits(entry, unit, 1, catalogStart + 1)) return false;
+    for (uint32_t k = 0; k < maps; ++k) {
+        buildMapNode(true, nodes, k, unit);
+        if (!writeUnits(entry, unit, 1, catalogStart + 2 + k)) return false;
+    }
+    return writeZeroUnits(entry, nodes - 2 - maps, catalogStart + 2 + maps);
+}
+
+// Both formats of this file: the layout from the medium's size, the two
+// confirmations, then the writing under the progress window.
+void formatMedium(DriveEntry& entry, bool bare)
 {
     using namespace formatting;
     if (!entry.querySectorSize) return;
@@ -343,7 +435,7 @@ void formatPartitionedMedium(DriveEntry& entry)
     // same.
     lastError = errNone;
     PartitionedLayout l{};
-    if (!computePartitionedLayout(b, capacity, l)) {
+    if (!(bare ? computeBareLayout(b, capacity, l) : computePartitionedLayout(b, capacity, l))) {
         setError(errFormat);
         failFormat();
         return;
@@ -364,66 +456,14 @@ void formatPartitionedMedium(DriveEntry& entry)
     const std::string status = "Creating \"" + name + "\" on " + label;
     startWriting(entry, 5, status);
     advanceProgress(1);
-
-    [&] {
-        const uint32_t r = l.ratio;
-        const uint32_t V = l.volumeStart;
-        const uint32_t f = l.blockUnits;
-        const uint32_t g = l.bitmapUnits;
-        uint8_t sector[4096];
-        uint8_t unit[512];
-
-        // The driver descriptor map and the two map entries, whole device
-        // sectors each.
-        buildDriverMap(l, sector);
-        if (!writeUnits(entry, sector, r, 0)) return;
-        buildMapEntry(l, false, sector);
-        if (!writeUnits(entry, sector, r, r)) return;
-        buildMapEntry(l, true, sector);
-        if (!writeUnits(entry, sector, r, 2 * r)) return;
-        // The rest of the map partition, then the two boot blocks.
-        for (uint32_t k = 3; k <= 5; ++k)
-            if (!writeZeroUnits(entry, r, k * r)) return;
-        if (!writeZeroUnits(entry, 1, V) || !writeZeroUnits(entry, 1, V + 1)) return;
-        advanceProgress(1);
-
-        // Master directory block and its alternate, then the bitmap.
-        buildPartitionedMdb(l, date, unit);
-        if (!writeUnits(entry, unit, 1, V + 2) || !writeUnits(entry, unit, 1, l.sectors * r - 2)) return;
-        std::memset(unit, 0, sizeof unit);
-        std::memset(unit, 0xFF, 4);
-        if (!writeUnits(entry, unit, 1, V + 3) || !writeZeroUnits(entry, g - 1, V + 4)) return;
-        advanceProgress(1);
-
-        // The extents B-tree: its header node (and map nodes on media above
-        // 4 GB), every other node empty.
-        const uint32_t nodes = 16 * f;
-        const uint32_t maps = mapNodeCount(nodes);
-        const uint32_t extentsStart = V + 3 + g;
-        buildBTreeHeader(false, nodes, unit);
-        if (!writeUnits(entry, unit, 1, extentsStart)) return;
-        for (uint32_t k = 0; k < maps; ++k) {
-            buildMapNode(false, nodes, k, unit);
-            if (!writeUnits(entry, unit, 1, extentsStart + 1 + k)) return;
-        }
-        if (!writeZeroUnits(entry, nodes - 1 - maps, extentsStart + 1 + maps)) return;
-        advanceProgress(1);
-
-        // The catalog B-tree: header node, the one leaf, map nodes if
-        // needed, the rest empty.
-        const uint32_t catalogStart = extentsStart + nodes;
-        buildBTreeHeader(true, nodes, unit);
-        if (!writeUnits(entry, unit, 1, catalogStart)) return;
-        buildRootLeaf(date, unit);
-        if (!writeUnits(entry, unit, 1, catalogStart + 1)) return;
-        for (uint32_t k = 0; k < maps; ++k) {
-            buildMapNode(true, nodes, k, unit);
-            if (!writeUnits(entry, unit, 1, catalogStart + 2 + k)) return;
-        }
-        if (!writeZeroUnits(entry, nodes - 2 - maps, catalogStart + 2 + maps)) return;
-    }();
-
+    if (bare || writePartitionMap(entry, l)) writeEmptyVolume(entry, l, date);
     finishFormat(entry);
 }
+
+}  // namespace
+
+void formatPartitionedMedium(DriveEntry& entry) { formatMedium(entry, false); }
+
+void formatBareMedium(DriveEntry& entry) { formatMedium(entry, true); }
 
 }  // namespace verrin
