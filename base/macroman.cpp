@@ -25,20 +25,6 @@ uint32_t toUnicode(uint8_t c)
     return highHalf[c - 0x80];
 }
 
-void appendUtf8(std::string& s, uint32_t u)
-{
-    if (u < 0x80) {
-        s += static_cast<char>(u);
-    } else if (u < 0x800) {
-        s += static_cast<char>(0xC0 | (u >> 6));
-        s += static_cast<char>(0x80 | (u & 0x3F));
-    } else {
-        s += static_cast<char>(0xE0 | (u >> 12));
-        s += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (u & 0x3F));
-    }
-}
-
 }  // namespace
 
 std::string macRomanToUtf8(const uint8_t* chars, size_t length)
@@ -54,31 +40,8 @@ bool utf8ToMacRoman(std::string_view text, std::vector<uint8_t>& out)
     out.clear();
     size_t i = 0;
     while (i < text.size()) {
-        const auto c = static_cast<uint8_t>(text[i]);
-        uint32_t u;
-        size_t extra;
-        if (c < 0x80) {
-            u = c;
-            extra = 0;
-        } else if ((c & 0xE0) == 0xC0) {
-            u = c & 0x1Fu;
-            extra = 1;
-        } else if ((c & 0xF0) == 0xE0) {
-            u = c & 0x0Fu;
-            extra = 2;
-        } else if ((c & 0xF8) == 0xF0) {
-            u = c & 0x07u;
-            extra = 3;
-        } else {
-            return false;
-        }
-        if (extra > 0 && i + extra >= text.size()) return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            const auto cc = static_cast<uint8_t>(text[i + k]);
-            if ((cc & 0xC0) != 0x80) return false;
-            u = (u << 6) | (cc & 0x3Fu);
-        }
-        i += extra + 1;
+        uint32_t u = 0;
+        if (!nextUtf8(text, i, u)) return false;
         if (u < 0x80) {
             out.push_back(static_cast<uint8_t>(u));
             continue;
@@ -98,6 +61,47 @@ bool utf8ToMacRoman(std::string_view text, std::vector<uint8_t>& out)
         if (found < 0) return false;
         out.push_back(static_cast<uint8_t>(0x80 + found));
     }
+    return true;
+}
+
+void appendUtf8(std::string& out, uint32_t u)
+{
+    if (u < 0x80) {
+        out += static_cast<char>(u);
+    } else if (u < 0x800) {
+        out += static_cast<char>(0xC0 | (u >> 6));
+        out += static_cast<char>(0x80 | (u & 0x3F));
+    } else if (u < 0x10000) {
+        out += static_cast<char>(0xE0 | (u >> 12));
+        out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (u >> 18));
+        out += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (u & 0x3F));
+    }
+}
+
+bool nextUtf8(std::string_view text, size_t& at, uint32_t& u)
+{
+    const auto lead = static_cast<uint8_t>(text[at++]);
+    if (lead < 0x80) {
+        u = lead;
+        return true;
+    }
+    const size_t extra = lead >= 0xF5 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
+    if (extra == 0 || at + extra > text.size()) return false;
+    uint32_t value = lead & (0x3Fu >> extra);
+    for (size_t k = 0; k < extra; ++k) {
+        const auto b = static_cast<uint8_t>(text[at + k]);
+        if ((b & 0xC0) != 0x80) return false;
+        value = value << 6 | (b & 0x3Fu);
+    }
+    constexpr uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
+    if (value < least[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+    at += extra;
+    u = value;
     return true;
 }
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hfs/hfs.h"
@@ -30,7 +32,9 @@ int cmdMkdir(int argc, char** argv);
 int cmdPut(int argc, char** argv);
 int cmdRm(int argc, char** argv);
 int cmdRename(int argc, char** argv);
+int cmdMv(int argc, char** argv);
 int cmdSettype(int argc, char** argv);
+int cmdAttrib(int argc, char** argv);
 
 // ---------------------------------------------------------------------------
 // The write side shared by the write commands and the copies.
@@ -53,6 +57,17 @@ bool enterFolderPath(const std::string& path);
 // last flushed state and returns 1.
 int finishWrite(const char* context);
 
+// A command's arguments: the known flags that were given, the rest in
+// order, and the first option the command does not know ("--" ends the
+// options).
+struct Arguments {
+    std::vector<std::string> positional;
+    std::vector<std::string> flags;
+    std::string unknown;
+    bool has(std::string_view flag) const;
+};
+Arguments splitArguments(int argc, char** argv, std::initializer_list<std::string_view> knownFlags);
+
 // IMAGE or IMAGE#N (N counts volumes from 1; the default is 1).
 bool splitImageArgument(const std::string& imageArg, std::string& path, int& volumeNumber);
 // Opens an image file as the current drive and scans it; false after
@@ -60,12 +75,21 @@ bool splitImageArgument(const std::string& imageArg, std::string& path, int& vol
 bool openDrive(const std::string& path, bool writable);
 // Opens IMAGE[#N] and mounts volume N; false after printing the error.
 bool mountImageArgument(const std::string& imageArg, bool writable);
+// Why a text cannot be a Mac name of at most `maxLength` characters, in the
+// user's words; empty when it can be one.
+std::string macNameProblem(std::string_view text, size_t maxLength = 31);
 // Splits an HFS path ("Folder:Sub:File", relative to the root; a leading
-// ':' is allowed) into Mac Roman names. False when a name cannot be given
-// in Mac Roman or is longer than 31 characters.
-bool parseMacPath(const std::string& path, std::vector<std::vector<uint8_t>>& names);
+// ':' is allowed) into length-prefixed Mac Roman names. False with
+// `problem` set when a name cannot be a Mac name.
+bool parseMacPath(const std::string& path, std::vector<std::vector<uint8_t>>& names, std::string& problem);
+// The names of a path on the mounted volume: parsed, and a first name that
+// is the volume's own (as hfsutils paths begin) dropped when the root holds
+// no item of that name. False after printing the problem.
+bool volumePathNames(const std::string& path, std::vector<std::vector<uint8_t>>& names);
 // Resolves a path from the root; prints "not found" or the engine's error.
 bool findItem(const std::string& path, uint32_t& parentId, CatalogItem& item);
+// The path of an item for messages and listings: names joined by ':'.
+std::string joinPath(const std::string& folderPath, const std::string& name);
 
 // Prints the pending error (the system's own message text) with a context
 // and clears it. Returns 1 for use as an exit code.

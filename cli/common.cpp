@@ -1,7 +1,8 @@
 // Helpers shared by verrin-cli's commands. See commands.h.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "base/macroman.h"
 #include "cli/commands.h"
@@ -10,20 +11,52 @@
 
 namespace verrin::cli {
 
+bool Arguments::has(std::string_view flag) const
+{
+    return std::find(flags.begin(), flags.end(), flag) != flags.end();
+}
+
+Arguments splitArguments(int argc, char** argv, std::initializer_list<std::string_view> knownFlags)
+{
+    Arguments out;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (optionsEnded || a.size() < 2 || a[0] != '-') {
+            out.positional.push_back(a);
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (std::find(knownFlags.begin(), knownFlags.end(), a) != knownFlags.end()) {
+            out.flags.push_back(a);
+        } else if (out.unknown.empty()) {
+            out.unknown = a;
+        }
+    }
+    return out;
+}
+
 bool splitImageArgument(const std::string& imageArg, std::string& path, int& volumeNumber)
 {
     path = imageArg;
     volumeNumber = 1;
     const size_t hash = imageArg.rfind('#');
-    if (hash == std::string::npos || hash + 1 == imageArg.size()) return true;
-    const std::string digits = imageArg.substr(hash + 1);
-    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 3) return true;
-    // A file whose own name ends in "#N" is taken as it is.
-    struct stat st;
-    if (stat(imageArg.c_str(), &st) == 0) return true;
+    if (hash == std::string::npos) return true;
+    // A file whose own name has a '#' is taken as it is.
+    std::error_code ec;
+    if (std::filesystem::exists(imageArg, ec)) return true;
     path = imageArg.substr(0, hash);
+    const std::string digits = imageArg.substr(hash + 1);
+    if (digits.empty() || digits.size() > 3 || digits.find_first_not_of("0123456789") != std::string::npos) {
+        std::fprintf(stderr, "%s: after '#' comes the number of a volume on the image, counted from 1\n",
+                     imageArg.c_str());
+        return false;
+    }
     volumeNumber = std::stoi(digits);
-    return volumeNumber >= 1;
+    if (volumeNumber < 1) {
+        std::fprintf(stderr, "%s: volumes are counted from 1\n", imageArg.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool openDrive(const std::string& path, bool writable)
@@ -31,14 +64,38 @@ bool openDrive(const std::string& path, bool writable)
     lastError = errNone;
     clearDrives();
     closeImageDrives();
+    // What the file is, in the user's words, before the drive code sees it.
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    const char* problem = nullptr;
+    if (!std::filesystem::exists(status))
+        problem = "no such file";
+    else if (std::filesystem::is_directory(status))
+        problem = "is a directory, not a disk image";
+    else if (!std::filesystem::is_regular_file(status))
+        problem = "not a regular file, so not a disk image";
+    else if (std::filesystem::file_size(path, ec) == 0)
+        problem = "the file is empty, not a disk image";
+    else if (writable && (status.permissions() & (std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                                                  std::filesystem::perms::others_write)) == std::filesystem::perms::none)
+        problem = "the image file is read-only; nothing was changed";
+    if (problem) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), problem);
+        return false;
+    }
     const int drive = openImageDrive(path.c_str(), writable);
     if (drive < 0) {
-        const char* problem = imageOpenProblem();
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), *problem ? problem : errorText(lastError));
+        const char* why = imageOpenProblem();
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), *why ? why : errorText(lastError));
         lastError = errNone;
         return false;
     }
     selectDrive(drive);
+    if (lastError == errNoHfsVolume) {
+        lastError = errNone;
+        std::fprintf(stderr, "%s: holds no HFS volume (not a Mac disk image, or a damaged one)\n", path.c_str());
+        return false;
+    }
     if (lastError != errNone) {
         failWithError(path.c_str());
         return false;
@@ -50,10 +107,7 @@ bool mountImageArgument(const std::string& imageArg, bool writable)
 {
     std::string path;
     int number;
-    if (!splitImageArgument(imageArg, path, number)) {
-        std::fprintf(stderr, "%s: bad volume number\n", imageArg.c_str());
-        return false;
-    }
+    if (!splitImageArgument(imageArg, path, number)) return false;
     if (!openDrive(path, writable)) return false;
     if (number > volumeCount) {
         std::fprintf(stderr, "%s: the image holds %d HFS volume%s, not %d\n", path.c_str(), volumeCount,
@@ -77,18 +131,47 @@ bool mountImageArgument(const std::string& imageArg, bool writable)
     return true;
 }
 
-bool parseMacPath(const std::string& path, std::vector<std::vector<uint8_t>>& names)
+std::string macNameProblem(std::string_view text, size_t maxLength)
+{
+    const std::string quoted = "\"" + std::string(text) + "\"";
+    if (text.empty()) return "a Mac name cannot be empty";
+    std::vector<uint8_t> chars;
+    if (!utf8ToMacRoman(text, chars)) {
+        // Name the first character the Mac cannot hold.
+        for (size_t at = 0; at < text.size();) {
+            const size_t start = at;
+            uint32_t u = 0;
+            std::vector<uint8_t> one;
+            if (!nextUtf8(text, at, u))
+                return quoted + " is not valid UTF-8 text";
+            if (!utf8ToMacRoman(text.substr(start, at - start), one))
+                return quoted + " contains \"" + std::string(text.substr(start, at - start)) +
+                       "\", which has no Mac Roman form";
+        }
+    }
+    if (std::find(chars.begin(), chars.end(), uint8_t{':'}) != chars.end())
+        return quoted + " contains ':', which the Mac uses between folder names";
+    if (chars.size() > maxLength)
+        return quoted + " has " + std::to_string(chars.size()) + " characters; a Mac " +
+               (maxLength == 31 ? "name" : "volume name") + " holds at most " + std::to_string(maxLength);
+    return {};
+}
+
+bool parseMacPath(const std::string& path, std::vector<std::vector<uint8_t>>& names, std::string& problem)
 {
     names.clear();
+    problem.clear();
     size_t start = 0;
     if (!path.empty() && path[0] == ':') start = 1;
     while (start < path.size()) {
         size_t end = path.find(':', start);
         if (end == std::string::npos) end = path.size();
         if (end > start) {
+            const std::string_view text = std::string_view(path).substr(start, end - start);
+            problem = macNameProblem(text);
+            if (!problem.empty()) return false;
             std::vector<uint8_t> chars;
-            if (!utf8ToMacRoman(std::string_view(path).substr(start, end - start), chars) || chars.size() > 31)
-                return false;
+            utf8ToMacRoman(text, chars);
             std::vector<uint8_t> name;
             name.push_back(static_cast<uint8_t>(chars.size()));
             name.insert(name.end(), chars.begin(), chars.end());
@@ -99,13 +182,30 @@ bool parseMacPath(const std::string& path, std::vector<std::vector<uint8_t>>& na
     return true;
 }
 
+bool volumePathNames(const std::string& path, std::vector<std::vector<uint8_t>>& names)
+{
+    std::string problem;
+    if (!parseMacPath(path, names, problem)) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), problem.c_str());
+        return false;
+    }
+    if (names.empty() || (!path.empty() && path[0] == ':')) return true;
+    const VolumeInfo v = volumeInfo();
+    if (compareMacNames(names[0].data(), v.name) != 0) return true;
+    CatalogItem item;
+    const int r = lookupCatalogItem(2, names[0].data(), item);
+    if (r < 0) {
+        failWithError(path.c_str());
+        return false;
+    }
+    if (r == 0) names.erase(names.begin());
+    return true;
+}
+
 bool findItem(const std::string& path, uint32_t& parentId, CatalogItem& item)
 {
     std::vector<std::vector<uint8_t>> names;
-    if (!parseMacPath(path, names)) {
-        std::fprintf(stderr, "%s: not a valid Mac name (Mac Roman, at most 31 characters each)\n", path.c_str());
-        return false;
-    }
+    if (!volumePathNames(path, names)) return false;
     const int r = resolvePath(2, names, parentId, item);
     if (r == 1) return true;
     if (r == 0) {
@@ -114,6 +214,11 @@ bool findItem(const std::string& path, uint32_t& parentId, CatalogItem& item)
     }
     failWithError(path.c_str());
     return false;
+}
+
+std::string joinPath(const std::string& folderPath, const std::string& name)
+{
+    return folderPath.empty() ? name : folderPath + ":" + name;
 }
 
 int failWithError(const char* context)

@@ -28,7 +28,7 @@ namespace {
 constexpr uint64_t disketteBytes = uint64_t{disketteSectors} * 512;
 
 const char* const formatHelp =
-    "usage: verrin-cli format IMAGE --name NAME [--size SIZE] [--sector-size BYTES]\n"
+    "usage: verrin-cli format IMAGE --name NAME [--bare] [--size SIZE] [--sector-size BYTES]\n"
     "       verrin-cli format IMAGE --name NAME --diskette [--dc42]\n"
     "Makes a new, empty HFS volume named NAME (1 to 27 Mac Roman characters) on\n"
     "IMAGE. Everything on the image is lost.\n"
@@ -40,6 +40,9 @@ const char* const formatHelp =
     "                      (suffix K, M, G or T for binary multiples: 20M, 1G);\n"
     "                      the file is sparse where the file system allows.\n"
     "                      Without --size IMAGE must exist and keeps its size.\n"
+    "  --bare              no partition map: the HFS volume fills the image from\n"
+    "                      its first sector, as on 400K and 800K diskettes and in\n"
+    "                      many emulators' images (at least 400K).\n"
     "  --sector-size BYTES treat the image as a medium of BYTES-byte sectors\n"
     "                      (512, 1024, 2048 or 4096; default 512), as for an\n"
     "                      optical disc; the image size must be a multiple of it.\n"
@@ -117,8 +120,18 @@ bool reportFormatError(const std::string& image)
     return false;
 }
 
-int formatImage(const std::string& image, uint64_t bytes, bool sizeGiven, uint32_t sectorSize, bool diskette,
-                bool dc42);
+// What the command line asked for.
+struct FormatRequest {
+    std::string image;
+    uint64_t bytes = 0;  // with sizeGiven: the image's new size
+    bool sizeGiven = false;
+    uint32_t sectorSize = 512;
+    bool diskette = false;
+    bool dc42 = false;
+    bool bare = false;
+};
+
+int formatImage(const FormatRequest& request);
 
 }  // namespace
 
@@ -128,9 +141,9 @@ int cmdFormat(int argc, char** argv)
         std::puts(formatHelp);
         return 0;
     }
-    std::string image, name, sizeText;
-    uint32_t sectorSize = 512;
-    bool diskette = false, dc42 = false, haveName = false;
+    FormatRequest request;
+    std::string name, sizeText;
+    bool haveName = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](std::string& out) {
@@ -144,43 +157,52 @@ int cmdFormat(int argc, char** argv)
         } else if (a == "--size") {
             if (!value(sizeText)) return failUsage("format", "--size needs a size");
         } else if (a == "--sector-size") {
-            std::string s;
-            if (!value(s)) return failUsage("format", "--sector-size needs a number of bytes");
+            std::string text;
             uint64_t v = 0;
-            if (!parseSize(s, v) || (v != 512 && v != 1024 && v != 2048 && v != 4096))
+            if (!value(text)) return failUsage("format", "--sector-size needs a number of bytes");
+            if (!parseSize(text, v) || (v != 512 && v != 1024 && v != 2048 && v != 4096))
                 return failUsage("format", "--sector-size must be 512, 1024, 2048 or 4096");
-            sectorSize = static_cast<uint32_t>(v);
+            request.sectorSize = static_cast<uint32_t>(v);
         } else if (a == "--diskette") {
-            diskette = true;
+            request.diskette = true;
         } else if (a == "--dc42") {
-            dc42 = diskette = true;
+            request.dc42 = request.diskette = true;
+        } else if (a == "--bare") {
+            request.bare = true;
         } else if (a.size() > 1 && a[0] == '-') {
             return failUsage("format", ("unknown option " + a).c_str());
-        } else if (image.empty()) {
-            image = a;
+        } else if (request.image.empty()) {
+            request.image = a;
         } else {
             return failUsage("format", "give one image");
         }
     }
+    const std::string& image = request.image;
     if (image.empty()) return failUsage("format", "give the image to format");
     if (!haveName) return failUsage("format", "give the volume name with --name");
+    const std::string problem = macNameProblem(name, maxVolumeNameLength);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "%s: %s\n", image.c_str(), problem.c_str());
+        return 1;
+    }
     std::vector<uint8_t> chars;
-    if (!utf8ToMacRoman(name, chars) || chars.empty() || chars.size() > maxVolumeNameLength ||
-        std::find(chars.begin(), chars.end(), uint8_t{':'}) != chars.end())
-        return failUsage("format", "the volume name must be 1 to 27 Mac Roman characters without ':'");
-    if (diskette && !sizeText.empty()) return failUsage("format", "--size does not go with --diskette");
-    if (diskette && sectorSize != 512) return failUsage("format", "a diskette has 512-byte sectors");
-    uint64_t bytes = 0;
+    utf8ToMacRoman(name, chars);
+    if (request.diskette && !sizeText.empty()) return failUsage("format", "--size does not go with --diskette");
+    if (request.diskette && request.sectorSize != 512) return failUsage("format", "a diskette has 512-byte sectors");
+    if (request.diskette && request.bare) return failUsage("format", "--bare does not go with --diskette");
     if (!sizeText.empty()) {
-        if (!parseSize(sizeText, bytes) || bytes == 0) return failUsage("format", "bad --size (e.g. 20M, 1G)");
-        if (bytes % sectorSize != 0) return failUsage("format", "--size must be a multiple of the sector size");
+        if (!parseSize(sizeText, request.bytes) || request.bytes == 0)
+            return failUsage("format", "bad --size (e.g. 20M, 1G)");
+        if (request.bytes % request.sectorSize != 0)
+            return failUsage("format", "--size must be a multiple of the sector size");
+        request.sizeGiven = true;
     }
     setNewVolumeName(chars.data(), static_cast<uint32_t>(chars.size()));
 
     // A format that fails leaves no image file behind that it created.
     std::error_code ec;
     const bool createdHere = !std::filesystem::exists(image, ec);
-    const int status = formatImage(image, bytes, !sizeText.empty(), sectorSize, diskette, dc42);
+    const int status = formatImage(request);
     if (status != 0 && createdHere) {
         closeImageDrives();
         clearDrives();
@@ -191,9 +213,10 @@ int cmdFormat(int argc, char** argv)
 
 namespace {
 
-int formatImage(const std::string& image, uint64_t bytes, bool sizeGiven, uint32_t sectorSize, bool diskette,
-                bool dc42)
+int formatImage(const FormatRequest& request)
 {
+    const std::string& image = request.image;
+    const bool diskette = request.diskette;
     // Prepare the file. What is there now decides how: a DiskCopy image is
     // never resized (that would break its header), and a file whose
     // DiskCopy header does not fit it is left alone.
@@ -212,15 +235,15 @@ int formatImage(const std::string& image, uint64_t bytes, bool sizeGiven, uint32
         clearDrives();
         lastError = errNone;
     }
-    if (!problem.empty() && !dc42) {
+    if (!problem.empty() && !request.dc42) {
         std::fprintf(stderr, "%s: %s\n", image.c_str(), problem.c_str());
         return 1;
     }
-    if (dc42) {
+    if (request.dc42) {
         if (!createDiskCopyImage(image.c_str(), newVolumeName, disketteSectors * 512)) return failWithError(image.c_str());
     } else if (existingDiskCopy) {
         // Formatted in place, at the size its header gives.
-        if (sizeGiven) {
+        if (request.sizeGiven) {
             std::fprintf(stderr, "%s: a DiskCopy 4.2 image keeps its size; --size is for raw images\n", image.c_str());
             return 1;
         }
@@ -230,11 +253,11 @@ int formatImage(const std::string& image, uint64_t bytes, bool sizeGiven, uint32
         }
     } else if (diskette) {
         if (!sizeImageFile(image, disketteBytes)) return 1;
-    } else if (sizeGiven) {
-        if (!sizeImageFile(image, bytes)) return 1;
+    } else if (request.sizeGiven) {
+        if (!sizeImageFile(image, request.bytes)) return 1;
     }
 
-    const int drive = openImageDrive(image.c_str(), true, sectorSize);
+    const int drive = openImageDrive(image.c_str(), true, request.sectorSize);
     if (drive < 0) {
         const char* why = imageOpenProblem();
         std::fprintf(stderr, "%s: %s\n", image.c_str(), *why ? why : errorText(lastError));
@@ -245,8 +268,15 @@ int formatImage(const std::string& image, uint64_t bytes, bool sizeGiven, uint32
         std::fprintf(stderr, "%s: not a 1.44 MB diskette image\n", image.c_str());
         return 1;
     }
-    if (!diskette && imageDriveBytes(drive) % sectorSize != 0)
+    if (!diskette && imageDriveBytes(drive) % request.sectorSize != 0)
         return failUsage("format", "the image size is not a multiple of the sector size");
+    if (request.bare) {
+        if (imageDriveBytes(drive) < uint64_t{minimumBareUnits} * 512) {
+            std::fprintf(stderr, "%s: a volume without a partition map needs at least 400K\n", image.c_str());
+            return 1;
+        }
+        driveTable[drive].format = formatBareMedium;
+    }
 
     // The command line already said yes to the confirmations.
     headless::reset();

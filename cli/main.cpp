@@ -23,7 +23,9 @@ constexpr Command commands[] = {
     {"put", verrin::cli::cmdPut, "copy PC files into a folder through a translation"},
     {"rm", verrin::cli::cmdRm, "delete files and (empty, or with -r any) folders"},
     {"rename", verrin::cli::cmdRename, "rename a file or folder"},
+    {"mv", verrin::cli::cmdMv, "move files and folders into another folder"},
     {"settype", verrin::cli::cmdSettype, "set a file's type and creator"},
+    {"attrib", verrin::cli::cmdAttrib, "set or clear the invisible and locked flags"},
     {"check", verrin::cli::cmdCheck, "check a volume's consistency and list every problem found"},
     {"format", verrin::cli::cmdFormat, "make a new HFS volume on an image (partitioned or 1.44 MB diskette)"},
     {"convert", verrin::cli::cmdConvert, "convert between DiskCopy 4.2 and raw diskette images"},
@@ -31,7 +33,7 @@ constexpr Command commands[] = {
 
 void usage(std::FILE* out)
 {
-    std::fputs("usage: verrin-cli COMMAND [OPTIONS] ...\n\nCommands:\n", out);
+    std::fputs("usage: verrin-cli COMMAND [OPTIONS] ...\n       verrin-cli --version\n\nCommands:\n", out);
     for (const Command& c : commands) std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
     std::fputs("\nIMAGE[#N] names volume N (from 1) of a disk image; PATH uses ':' between names.\n"
                "'verrin-cli COMMAND --help' describes a command.\n",
@@ -49,6 +51,10 @@ int main(int argc, char** argv)
     }
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "help") == 0) {
         usage(stdout);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::puts("verrin-cli " VERRIN_VERSION);
         return 0;
     }
     for (const Command& c : commands) {

@@ -11,36 +11,92 @@
 #endif
 
 #include "cli/commands.h"
+#include "hfs/layout.h"
 
 namespace verrin::cli {
 
 namespace {
 
-bool isFlag(const char* arg, const char* flag) { return std::strcmp(arg, flag) == 0; }
+struct ListOptions {
+    bool longForm;
+    bool json;
+    bool recursive;
+};
 
-// Positional arguments after the command name; flags are handled by caller.
-std::vector<std::string> positionals(int argc, char** argv, std::initializer_list<const char*> knownFlags,
-                                     std::vector<std::string>& unknown)
+bool isInvisible(const CatalogItem& it) { return (read16(it.finderInfo + finder::flags) & finder::isInvisible) != 0; }
+bool isLocked(const CatalogItem& it) { return it.kind == cdrFile && (it.fileFlags & fil::locked) != 0; }
+
+// One item as a JSON object: its path from the root, kind, ID, the Finder
+// flags word with the two flags it is listed by, the forks or the count of
+// items inside, and both dates.
+std::string jsonItem(const CatalogItem& it, const std::string& path)
 {
-    std::vector<std::string> out;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        bool known = false;
-        for (const char* f : knownFlags) known = known || isFlag(a, f);
-        if (known) continue;
-        if (a[0] == '-' && a[1] != '\0')
-            unknown.emplace_back(a);
-        else
-            out.emplace_back(a);
+    const bool isFolder = it.kind == cdrFolder;
+    char numbers[160];
+    std::string out = "{\"name\": " + jsonString(itemName(it.name)) + ", \"path\": " + jsonString(path) +
+                      ", \"kind\": \"" + (isFolder ? "folder" : "file") + "\"";
+    std::snprintf(numbers, sizeof numbers, ", \"id\": %u, \"flags\": %u, \"invisible\": %s, \"locked\": %s", it.id,
+                  static_cast<unsigned>(read16(it.finderInfo + finder::flags)), isInvisible(it) ? "true" : "false",
+                  isLocked(it) ? "true" : "false");
+    out += numbers;
+    if (isFolder) {
+        std::snprintf(numbers, sizeof numbers, ", \"items\": %u", it.valence);
+        out += numbers;
+    } else {
+        out += ", \"type\": " + jsonString(fourChars(it.finderInfo)) +
+               ", \"creator\": " + jsonString(fourChars(it.finderInfo + 4));
+        std::snprintf(numbers, sizeof numbers, ", \"data\": %u, \"rsrc\": %u", it.dataLength, it.rsrcLength);
+        out += numbers;
     }
-    return out;
+    return out + ", \"created\": \"" + isoDate(it.createDate) + "\", \"modified\": \"" + isoDate(it.modifyDate) +
+           "\"}";
 }
 
-bool hasFlag(int argc, char** argv, const char* flag)
+// One line of `ls -l`, as hfsutils' hls -l marks items: "d" a folder, "f" a
+// file, "F" a locked file, then "i" for an invisible one.
+void printLongLine(const CatalogItem& it)
 {
-    for (int i = 1; i < argc; ++i)
-        if (isFlag(argv[i], flag)) return true;
-    return false;
+    const std::string name = itemName(it.name);
+    const std::string date = isoDate(it.modifyDate).replace(10, 1, " ").substr(0, 16);
+    const char kind = it.kind == cdrFolder ? 'd' : isLocked(it) ? 'F' : 'f';
+    const char invisible = isInvisible(it) ? 'i' : ' ';
+    if (it.kind == cdrFolder)
+        std::printf("%c%c %-9s  %10u %-11s  %s  %s\n", kind, invisible, "", it.valence,
+                    it.valence == 1 ? "item" : "items", date.c_str(), name.c_str());
+    else
+        std::printf("%c%c %s/%s  %10u  %10u  %s  %s\n", kind, invisible, fourChars(it.finderInfo).c_str(),
+                    fourChars(it.finderInfo + 4).c_str(), it.dataLength, it.rsrcLength, date.c_str(), name.c_str());
+}
+
+// Lists the items of a folder and, recursively, of the folders inside it.
+// `first` tracks the JSON array's separators across the whole walk.
+bool listItems(const std::vector<CatalogItem>& items, const std::string& folderPath, const ListOptions& options,
+               bool& first, int depth)
+{
+    if (depth > 200) {
+        setError(errBadNode);
+        return false;
+    }
+    for (const CatalogItem& it : items) {
+        const std::string path = joinPath(folderPath, itemName(it.name));
+        if (options.json)
+            std::printf("%s%s", first ? "" : ",\n ", jsonItem(it, path).c_str());
+        else if (options.longForm)
+            printLongLine(it);
+        else
+            std::printf("%s%s\n", itemName(it.name).c_str(), it.kind == cdrFolder ? ":" : "");
+        first = false;
+    }
+    if (!options.recursive) return true;
+    for (const CatalogItem& it : items) {
+        if (it.kind != cdrFolder) continue;
+        const std::string path = joinPath(folderPath, itemName(it.name));
+        std::vector<CatalogItem> inside;
+        if (!listFolder(it.id, inside)) return false;
+        if (!options.json) std::printf("\n%s:\n", path.c_str());
+        if (!listItems(inside, path, options, first, depth + 1)) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -53,12 +109,11 @@ int cmdVolumes(int argc, char** argv)
                   "index, start sector, length in sectors, name.");
         return 0;
     }
-    std::vector<std::string> unknown;
-    const auto args = positionals(argc, argv, {"--json"}, unknown);
-    if (!unknown.empty()) return failUsage("volumes", ("unknown option " + unknown[0]).c_str());
-    if (args.size() != 1) return failUsage("volumes", "give one image");
-    const bool json = hasFlag(argc, argv, "--json");
-    if (!openDrive(args[0], false)) return 1;
+    const Arguments a = splitArguments(argc, argv, {"--json"});
+    if (!a.unknown.empty()) return failUsage("volumes", ("unknown option " + a.unknown).c_str());
+    if (a.positional.size() != 1) return failUsage("volumes", "give one image");
+    const bool json = a.has("--json");
+    if (!openDrive(a.positional[0], false)) return 1;
     if (json) std::fputs("[", stdout);
     for (int i = 0; i < volumeCount; ++i) {
         const VolumeEntry& v = volumeList[i];
@@ -75,60 +130,43 @@ int cmdVolumes(int argc, char** argv)
 int cmdLs(int argc, char** argv)
 {
     if (wantsHelp(argc, argv)) {
-        std::puts("usage: verrin-cli ls [-l] [--json] IMAGE[#N] [PATH]\n"
+        std::puts("usage: verrin-cli ls [-l] [-R] [--json] IMAGE[#N] [PATH]\n"
                   "Lists a folder's items, invisible ones included. PATH uses ':' between\n"
-                  "names and is relative to the root folder (empty: the root). -l adds kind,\n"
-                  "type/creator, data and resource fork sizes and the modification date.");
+                  "names and is relative to the root folder (empty: the root; it may start\n"
+                  "with the volume's name). -l adds the kind (d folder, f file, F locked\n"
+                  "file, then i for an invisible item), type/creator, data and resource fork\n"
+                  "sizes and the modification date. -R lists the folders inside as well.\n"
+                  "--json gives every item with its path, Finder flags, forks and both dates.");
         return 0;
     }
-    std::vector<std::string> unknown;
-    const auto args = positionals(argc, argv, {"-l", "--json"}, unknown);
-    if (!unknown.empty()) return failUsage("ls", ("unknown option " + unknown[0]).c_str());
+    const Arguments a = splitArguments(argc, argv, {"-l", "-R", "--json"});
+    if (!a.unknown.empty()) return failUsage("ls", ("unknown option " + a.unknown).c_str());
+    const std::vector<std::string>& args = a.positional;
     if (args.empty() || args.size() > 2) return failUsage("ls", "give an image and at most one path");
-    const bool json = hasFlag(argc, argv, "--json");
-    const bool longForm = hasFlag(argc, argv, "-l");
+    const ListOptions options{a.has("-l"), a.has("--json"), a.has("-R")};
     if (!mountImageArgument(args[0], false)) return 1;
 
+    const std::string shown = args.size() > 1 ? args[1] : "";
     uint32_t parent = 0;
     CatalogItem folder;
-    if (!findItem(args.size() > 1 ? args[1] : "", parent, folder)) return 1;
+    if (!findItem(shown, parent, folder)) return 1;
+    // The listed items' paths start with the folder's (a file lists as
+    // itself, in its folder).
+    std::vector<std::vector<uint8_t>> names;
+    volumePathNames(shown, names);
     std::vector<CatalogItem> items;
     if (folder.kind != cdrFolder) {
-        items.push_back(folder);  // a file lists as itself
+        items.push_back(folder);
+        names.pop_back();
     } else if (!listFolder(folder.id, items)) {
-        return failWithError(args.size() > 1 ? args[1].c_str() : "");
+        return failWithError(shown.c_str());
     }
-
-    if (json) std::fputs("[", stdout);
+    std::string folderPath;
+    for (const auto& n : names) folderPath = joinPath(folderPath, itemName(n.data()));
+    if (options.json) std::fputs("[", stdout);
     bool first = true;
-    for (const CatalogItem& it : items) {
-        const std::string name = itemName(it.name);
-        const bool isFolder = it.kind == cdrFolder;
-        if (json) {
-            std::printf("%s{\"name\": %s, \"kind\": \"%s\", \"id\": %u, ", first ? "" : ", ",
-                        jsonString(name).c_str(), isFolder ? "folder" : "file", it.id);
-            if (isFolder)
-                std::printf("\"items\": %u, ", it.valence);
-            else
-                std::printf("\"type\": %s, \"creator\": %s, \"data\": %u, \"rsrc\": %u, ",
-                            jsonString(fourChars(it.finderInfo)).c_str(),
-                            jsonString(fourChars(it.finderInfo + 4)).c_str(), it.dataLength, it.rsrcLength);
-            std::printf("\"modified\": \"%s\"}", isoDate(it.modifyDate).c_str());
-        } else if (longForm) {
-            const std::string date = isoDate(it.modifyDate).replace(10, 1, " ").substr(0, 16);
-            if (isFolder)
-                std::printf("d  %-9s  %10u %-11s  %s  %s\n", "", it.valence, it.valence == 1 ? "item" : "items",
-                            date.c_str(), name.c_str());
-            else
-                std::printf("f  %s/%s  %10u  %10u  %s  %s\n", fourChars(it.finderInfo).c_str(),
-                            fourChars(it.finderInfo + 4).c_str(), it.dataLength, it.rsrcLength, date.c_str(),
-                            name.c_str());
-        } else {
-            std::printf("%s%s\n", name.c_str(), isFolder ? ":" : "");
-        }
-        first = false;
-    }
-    if (json) std::puts("]");
+    if (!listItems(items, folderPath, options, first, 0)) return failWithError(shown.c_str());
+    if (options.json) std::puts("]");
     return 0;
 }
 
@@ -140,11 +178,11 @@ int cmdCat(int argc, char** argv)
                   "resource fork with --rsrc.");
         return 0;
     }
-    std::vector<std::string> unknown;
-    const auto args = positionals(argc, argv, {"--rsrc"}, unknown);
-    if (!unknown.empty()) return failUsage("cat", ("unknown option " + unknown[0]).c_str());
+    const Arguments a = splitArguments(argc, argv, {"--rsrc"});
+    if (!a.unknown.empty()) return failUsage("cat", ("unknown option " + a.unknown).c_str());
+    const std::vector<std::string>& args = a.positional;
     if (args.size() != 2) return failUsage("cat", "give an image and a file's path");
-    const uint8_t fork = hasFlag(argc, argv, "--rsrc") ? resourceFork : dataFork;
+    const uint8_t fork = a.has("--rsrc") ? resourceFork : dataFork;
     if (!mountImageArgument(args[0], false)) return 1;
     uint32_t parent = 0;
     CatalogItem item;
@@ -185,19 +223,19 @@ int cmdInfo(int argc, char** argv)
     if (wantsHelp(argc, argv)) {
         std::puts("usage: verrin-cli info [--json] IMAGE[#N]\n"
                   "Shows the volume's name, allocation block size and count, free space,\n"
-                  "and its file and folder counts.");
+                  "its file and folder counts and its creation and modification dates.");
         return 0;
     }
-    std::vector<std::string> unknown;
-    const auto args = positionals(argc, argv, {"--json"}, unknown);
-    if (!unknown.empty()) return failUsage("info", ("unknown option " + unknown[0]).c_str());
-    if (args.size() != 1) return failUsage("info", "give one image");
-    if (!mountImageArgument(args[0], false)) return 1;
+    const Arguments a = splitArguments(argc, argv, {"--json"});
+    if (!a.unknown.empty()) return failUsage("info", ("unknown option " + a.unknown).c_str());
+    if (a.positional.size() != 1) return failUsage("info", "give one image");
+    if (!mountImageArgument(a.positional[0], false)) return 1;
     const VolumeInfo v = volumeInfo();
-    if (hasFlag(argc, argv, "--json")) {
+    if (a.has("--json")) {
         std::printf("{\"name\": %s, \"blockSize\": %u, \"blocks\": %u, \"freeBlocks\": %u, \"files\": %u, "
-                    "\"folders\": %u}\n",
-                    jsonString(itemName(v.name)).c_str(), v.blockSize, v.blocks, v.freeBlocks, v.files, v.folders);
+                    "\"folders\": %u, \"created\": \"%s\", \"modified\": \"%s\"}\n",
+                    jsonString(itemName(v.name)).c_str(), v.blockSize, v.blocks, v.freeBlocks, v.files, v.folders,
+                    isoDate(v.createDate).c_str(), isoDate(v.modifyDate).c_str());
         return 0;
     }
     std::printf("Name:           %s\n", itemName(v.name).c_str());

@@ -1,11 +1,12 @@
-// verrin-cli's write commands: mkdir, rm, rename, settype, and the
-// write-side helpers they share with the copies (commands.h).
-// Every command changes the volume only in the cache and flushes once at
-// its end; a failure reverts the cache, so the image stays as it was.
-// Calls the engine through the helpers of commands.h.
+// verrin-cli's write commands: mkdir, rm, rename, mv, settype, attrib, and
+// the write-side helpers they share with the copies (commands.h).
+// Every command but rm changes the volume only in the cache and flushes
+// once at its end; a failure reverts the cache, so the image stays as it
+// was. rm is the window's batch deletion, which writes as it goes.
+// Calls the engine through the helpers of commands.h, and the batch
+// deletion.
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,17 +27,6 @@ const char forceHelp[] =
 
 namespace {
 
-bool isFlag(const char* arg, const char* flag) { return std::strcmp(arg, flag) == 0; }
-
-// Splits PATH into the folder path before its last name and that name.
-bool splitLastName(const std::string& path, std::vector<std::vector<uint8_t>>& folder, std::vector<uint8_t>& name)
-{
-    if (!parseMacPath(path, folder) || folder.empty()) return false;
-    name = folder.back();
-    folder.pop_back();
-    return true;
-}
-
 // Resolves a folder path from the root and makes it current.
 bool enterFolderNames(const std::vector<std::vector<uint8_t>>& names, const std::string& shown)
 {
@@ -56,21 +46,19 @@ bool enterFolderNames(const std::vector<std::vector<uint8_t>>& names, const std:
     return true;
 }
 
-// The arguments that are not options; options go to `unknown`, except
-// --force, which sets `force`.
-std::vector<std::string> positionals(int argc, char** argv, int first, std::vector<std::string>& unknown, bool& force)
+// The item at PATH, which must name something inside the volume (not the
+// root); its folder becomes current.
+bool enterItemFolder(const std::string& path, CatalogItem& item, uint32_t& parent)
 {
-    std::vector<std::string> out;
-    for (int i = first; i < argc; ++i) {
-        const char* a = argv[i];
-        if (isFlag(a, "--force"))
-            force = true;
-        else if (a[0] == '-' && a[1] != '\0')
-            unknown.emplace_back(a);
-        else
-            out.emplace_back(a);
+    std::vector<std::vector<uint8_t>> names;
+    if (!volumePathNames(path, names)) return false;
+    if (names.empty()) {
+        std::fprintf(stderr, "%s: names the volume itself, not an item inside it\n", path.c_str());
+        return false;
     }
-    return out;
+    if (!findItem(path, parent, item)) return false;
+    if (!enterFolder(parent)) return failWithError(path.c_str()), false;
+    return true;
 }
 
 // rm's user interface: the batch deletion's questions are answered as the
@@ -83,6 +71,15 @@ int rmMessageBox(const char* text, const char*, int buttons, int)
     if (buttons == uiYesNo || buttons == uiYesNoCancel) return uiAnswerYes;
     std::fprintf(stderr, "%s: %s\n", rmPath.c_str(), text ? text : "");
     return uiAnswerOk;
+}
+
+// Leaves a command that changed nothing: the cache is reverted and 1 is
+// the exit status.
+int failUnchanged()
+{
+    revertVolume();
+    lastError = errNone;
+    return 1;
 }
 
 }  // namespace
@@ -147,11 +144,7 @@ bool mountForWrite(const std::string& imageArg, bool force)
 bool enterFolderPath(const std::string& path)
 {
     std::vector<std::vector<uint8_t>> names;
-    if (!parseMacPath(path, names)) {
-        std::fprintf(stderr, "%s: not a valid Mac name (Mac Roman, at most 31 characters each)\n", path.c_str());
-        return false;
-    }
-    return enterFolderNames(names, path);
+    return volumePathNames(path, names) && enterFolderNames(names, path);
 }
 
 int finishWrite(const char* context)
@@ -174,25 +167,56 @@ int finishWrite(const char* context)
 int cmdMkdir(int argc, char** argv)
 {
     if (wantsHelp(argc, argv)) {
-        std::puts("usage: verrin-cli mkdir [--force] IMAGE[#N] PATH\n"
+        std::puts("usage: verrin-cli mkdir [-p] [--force] IMAGE[#N] PATH...\n"
                   "Creates the folder PATH (names joined by ':', from the root); the folder\n"
-                  "that holds it must exist.");
+                  "that holds it must exist. With -p the folders on the way are made too,\n"
+                  "and a folder that exists already is no error.");
         std::puts(forceHelp);
         return 0;
     }
-    std::vector<std::string> unknown;
-    bool force = false;
-    const auto args = positionals(argc, argv, 1, unknown, force);
-    if (!unknown.empty()) return failUsage("mkdir", ("unknown option " + unknown[0]).c_str());
-    if (args.size() != 2) return failUsage("mkdir", "give an image and a folder path");
-    std::vector<std::vector<uint8_t>> folder;
-    std::vector<uint8_t> name;
-    if (!splitLastName(args[1], folder, name))
-        return failUsage("mkdir", "give a valid path (Mac Roman names of 1 to 31 characters)");
-    if (!mountForWrite(args[0], force)) return 1;
-    if (!enterFolderNames(folder, args[1])) return 1;
-    createFolder(name.data());
-    return finishWrite(args[1].c_str());
+    const Arguments a = splitArguments(argc, argv, {"-p", "--force"});
+    if (!a.unknown.empty()) return failUsage("mkdir", ("unknown option " + a.unknown).c_str());
+    if (a.positional.size() < 2) return failUsage("mkdir", "give an image and a folder path");
+    const bool parents = a.has("-p");
+    if (!mountForWrite(a.positional[0], a.has("--force"))) return 1;
+    for (size_t k = 1; k < a.positional.size(); ++k) {
+        const std::string& path = a.positional[k];
+        std::vector<std::vector<uint8_t>> names;
+        if (!volumePathNames(path, names)) return failUnchanged();
+        if (names.empty()) {
+            if (parents) continue;
+            std::fprintf(stderr, "%s: names the volume itself\n", path.c_str());
+            return failUnchanged();
+        }
+        uint32_t folder = 2;
+        for (size_t i = 0; i < names.size(); ++i) {
+            const bool last = i + 1 == names.size();
+            CatalogItem item;
+            const int r = lookupCatalogItem(folder, names[i].data(), item);
+            if (r < 0) return finishWrite(path.c_str());
+            if (r == 1 && item.kind == cdrFolder && (parents || !last)) {
+                folder = item.id;
+                continue;
+            }
+            if (r == 1) {
+                setError(errNameExists);
+                return finishWrite(path.c_str());
+            }
+            if (!last && !parents) {
+                std::fprintf(stderr, "%s: the folder %s does not exist (-p makes it)\n", path.c_str(),
+                             itemName(names[i].data()).c_str());
+                return failUnchanged();
+            }
+            if (!enterFolder(folder)) return finishWrite(path.c_str());
+            createFolder(names[i].data());
+            if (lastError == errNone && lookupCatalogItem(folder, names[i].data(), item) != 1 &&
+                lastError == errNone)
+                setError(errBadNode);
+            if (lastError != errNone) return finishWrite(path.c_str());
+            folder = item.id;
+        }
+    }
+    return finishWrite(a.positional[1].c_str());
 }
 
 int cmdRm(int argc, char** argv)
@@ -207,35 +231,20 @@ int cmdRm(int argc, char** argv)
         std::puts(forceHelp);
         return 0;
     }
-    bool recursive = false;
-    bool force = false;
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        if (isFlag(argv[i], "-r") || isFlag(argv[i], "-R"))
-            recursive = true;
-        else if (isFlag(argv[i], "--force"))
-            force = true;
-        else if (argv[i][0] == '-' && argv[i][1] != '\0')
-            return failUsage("rm", (std::string("unknown option ") + argv[i]).c_str());
-        else
-            args.emplace_back(argv[i]);
-    }
-    if (args.size() < 2) return failUsage("rm", "give an image and at least one path");
-    if (!mountForWrite(args[0], force)) return 1;
+    const Arguments a = splitArguments(argc, argv, {"-r", "-R", "--force"});
+    if (!a.unknown.empty()) return failUsage("rm", ("unknown option " + a.unknown).c_str());
+    if (a.positional.size() < 2) return failUsage("rm", "give an image and at least one path");
+    const bool recursive = a.has("-r") || a.has("-R");
+    if (!mountForWrite(a.positional[0], a.has("--force"))) return 1;
     struct Target {
         std::string path;
         uint32_t parent;
         CatalogItem item;
     };
     std::vector<Target> targets;
-    for (size_t i = 1; i < args.size(); ++i) {
-        Target t{args[i], 0, {}};
-        std::vector<std::vector<uint8_t>> names;
-        if (!parseMacPath(t.path, names) || names.empty()) {
-            std::fprintf(stderr, "%s: not an item inside the volume\n", t.path.c_str());
-            return 1;
-        }
-        if (!findItem(t.path, t.parent, t.item)) return 1;
+    for (size_t i = 1; i < a.positional.size(); ++i) {
+        Target t{a.positional[i], 0, {}};
+        if (!enterItemFolder(t.path, t.item, t.parent)) return 1;
         if (t.item.kind == cdrFolder && t.item.valence != 0 && !recursive) {
             std::fprintf(stderr, "%s: folder not empty (use -r)\n", t.path.c_str());
             return 1;
@@ -276,27 +285,61 @@ int cmdRename(int argc, char** argv)
 {
     if (wantsHelp(argc, argv)) {
         std::puts("usage: verrin-cli rename [--force] IMAGE[#N] PATH NEWNAME\n"
-                  "Renames a file or folder within its folder.");
+                  "Renames a file or folder within its folder ('mv' moves it to another).");
         std::puts(forceHelp);
         return 0;
     }
-    std::vector<std::string> unknown;
-    bool force = false;
-    const auto args = positionals(argc, argv, 1, unknown, force);
-    if (!unknown.empty()) return failUsage("rename", ("unknown option " + unknown[0]).c_str());
-    if (args.size() != 3) return failUsage("rename", "give an image, a path and a new name");
+    const Arguments a = splitArguments(argc, argv, {"--force"});
+    if (!a.unknown.empty()) return failUsage("rename", ("unknown option " + a.unknown).c_str());
+    if (a.positional.size() != 3) return failUsage("rename", "give an image, a path and a new name");
+    const std::string problem = macNameProblem(a.positional[2]);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "%s: %s\n", a.positional[2].c_str(), problem.c_str());
+        return 1;
+    }
     uint8_t newName[32];
-    if (!macNameFromText(args[2], newName) || std::memchr(newName + 1, ':', newName[0]))
-        return failUsage("rename", "the new name must be 1 to 31 Mac Roman characters without ':'");
-    std::vector<std::vector<uint8_t>> names;
-    if (!parseMacPath(args[1], names) || names.empty())
-        return failUsage("rename", "give the path of an item inside the volume");
-    if (!mountForWrite(args[0], force)) return 1;
+    macNameFromText(a.positional[2], newName);
+    if (!mountForWrite(a.positional[0], a.has("--force"))) return 1;
     uint32_t parent = 0;
     CatalogItem item;
-    if (!findItem(args[1], parent, item)) return 1;
-    if (enterFolder(parent)) renameItem(item.name, newName);
-    return finishWrite(args[1].c_str());
+    if (!enterItemFolder(a.positional[1], item, parent)) return failUnchanged();
+    renameItem(item.name, newName);
+    return finishWrite(a.positional[1].c_str());
+}
+
+int cmdMv(int argc, char** argv)
+{
+    if (wantsHelp(argc, argv)) {
+        std::puts("usage: verrin-cli mv [--force] IMAGE[#N] PATH... FOLDER\n"
+                  "Moves files and folders (with everything inside) into FOLDER, keeping\n"
+                  "their names. Nothing is written unless every item is moved.");
+        std::puts(forceHelp);
+        return 0;
+    }
+    const Arguments a = splitArguments(argc, argv, {"--force"});
+    if (!a.unknown.empty()) return failUsage("mv", ("unknown option " + a.unknown).c_str());
+    if (a.positional.size() < 3) return failUsage("mv", "give an image, the items to move and a folder");
+    if (!mountForWrite(a.positional[0], a.has("--force"))) return 1;
+    const std::string& targetPath = a.positional.back();
+    if (!enterFolderPath(targetPath)) return failUnchanged();
+    const uint32_t target = currentFolderId;
+    for (size_t i = 1; i + 1 < a.positional.size(); ++i) {
+        const std::string& path = a.positional[i];
+        uint32_t parent = 0;
+        CatalogItem item;
+        if (!enterItemFolder(path, item, parent)) return failUnchanged();
+        moveItem(item.name, target);
+        if (lastError == errNameExists) {
+            std::fprintf(stderr, "%s: %s already holds an item of that name\n", path.c_str(), targetPath.c_str());
+            return failUnchanged();
+        }
+        if (lastError == errNotSupported) {
+            std::fprintf(stderr, "%s: a folder cannot go into itself or a folder inside it\n", path.c_str());
+            return failUnchanged();
+        }
+        if (lastError != errNone) return finishWrite(path.c_str());
+    }
+    return finishWrite(targetPath.c_str());
 }
 
 int cmdSettype(int argc, char** argv)
@@ -307,23 +350,63 @@ int cmdSettype(int argc, char** argv)
         std::puts(forceHelp);
         return 0;
     }
-    std::vector<std::string> unknown;
-    bool force = false;
-    const auto args = positionals(argc, argv, 1, unknown, force);
-    if (!unknown.empty()) return failUsage("settype", ("unknown option " + unknown[0]).c_str());
-    if (args.size() != 4) return failUsage("settype", "give an image, a path, a type and a creator");
+    const Arguments a = splitArguments(argc, argv, {"--force"});
+    if (!a.unknown.empty()) return failUsage("settype", ("unknown option " + a.unknown).c_str());
+    if (a.positional.size() != 4) return failUsage("settype", "give an image, a path, a type and a creator");
     uint8_t type[4], creator[4];
-    if (!fourCharCode(args[2], type) || !fourCharCode(args[3], creator))
+    if (!fourCharCode(a.positional[2], type) || !fourCharCode(a.positional[3], creator))
         return failUsage("settype", "type and creator take four Mac Roman characters each");
-    if (!mountForWrite(args[0], force)) return 1;
+    if (!mountForWrite(a.positional[0], a.has("--force"))) return 1;
     uint32_t parent = 0;
     CatalogItem item;
-    if (!findItem(args[1], parent, item)) return 1;
+    if (!enterItemFolder(a.positional[1], item, parent)) return failUnchanged();
     if (item.kind != cdrFile) {
-        std::fprintf(stderr, "%s: not a file\n", args[1].c_str());
-        return 1;
+        std::fprintf(stderr, "%s: not a file\n", a.positional[1].c_str());
+        return failUnchanged();
     }
-    if (enterFolder(parent)) setTypeCreator(item.name, type, creator);
+    setTypeCreator(item.name, type, creator);
+    return finishWrite(a.positional[1].c_str());
+}
+
+int cmdAttrib(int argc, char** argv)
+{
+    if (wantsHelp(argc, argv)) {
+        std::puts("usage: verrin-cli attrib [+i|-i] [+l|-l] [--force] IMAGE[#N] PATH...\n"
+                  "Sets (+) or clears (-) the Finder's invisible flag (i) of files and\n"
+                  "folders and the locked flag (l) of files. Other flags stay as they are.");
+        std::puts(forceHelp);
+        return 0;
+    }
+    AttributeChange change;
+    bool force = false;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "+i" || arg == "-i")
+            change.invisible = arg[0] == '+';
+        else if (arg == "+l" || arg == "-l")
+            change.locked = arg[0] == '+';
+        else if (arg == "--force")
+            force = true;
+        else if (arg.size() > 1 && arg[0] == '-')
+            return failUsage("attrib", ("unknown option " + arg).c_str());
+        else
+            args.push_back(arg);
+    }
+    if (change.invisible < 0 && change.locked < 0) return failUsage("attrib", "give +i, -i, +l or -l");
+    if (args.size() < 2) return failUsage("attrib", "give an image and at least one path");
+    if (!mountForWrite(args[0], force)) return 1;
+    for (size_t i = 1; i < args.size(); ++i) {
+        uint32_t parent = 0;
+        CatalogItem item;
+        if (!enterItemFolder(args[i], item, parent)) return failUnchanged();
+        setItemAttributes(item.name, change);
+        if (lastError == errNotSupported) {
+            std::fprintf(stderr, "%s: a folder has no locked flag\n", args[i].c_str());
+            return failUnchanged();
+        }
+        if (lastError != errNone) return finishWrite(args[i].c_str());
+    }
     return finishWrite(args[1].c_str());
 }
 

@@ -486,7 +486,7 @@ TEST(CheckCommand, PrintsProblemsAndSetsTheExitCode)
 
     r = runCli({"check", "--help"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.out.find("usage: verrin-cli check [--strict] IMAGE[#N]"), std::string::npos);
+    EXPECT_NE(r.out.find("usage: verrin-cli check [--strict] [--json] IMAGE[#N]"), std::string::npos);
     r = runCli({"check"});
     EXPECT_EQ(r.exitCode, 2);
     r = runCli({"check", dir.file("missing.img")});

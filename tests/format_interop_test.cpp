@@ -135,12 +135,12 @@ TEST(FormatInterop, CommandArgumentsAndFailures)
 {
     ScratchDir dir;
     const std::string image = dir.file("a.img");
-    // Argument errors: exit status 2, nothing created.
+    // Argument errors: exit status 2, nothing created; a name the Mac
+    // cannot take is the user's error, exit status 1.
+    for (const std::string name : {"", "1234567890123456789012345678", "a:b"})
+        EXPECT_EQ(runCli({"format", image, "--name", name, "--size", "1M"}).exitCode, 1) << name;
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"format", image, "--size", "1M"},
-          std::vector<std::string>{"format", image, "--name", "", "--size", "1M"},
-          std::vector<std::string>{"format", image, "--name", "1234567890123456789012345678", "--size", "1M"},
-          std::vector<std::string>{"format", image, "--name", "a:b", "--size", "1M"},
           std::vector<std::string>{"format", image, "--name", "A", "--size", "12Q"},
           std::vector<std::string>{"format", image, "--name", "A", "--size", "1000"},
           std::vector<std::string>{"format", image, "--name", "A", "--diskette", "--size", "1M"},
@@ -178,4 +178,34 @@ TEST(FormatInterop, CommandArgumentsAndFailures)
     EXPECT_EQ(std::filesystem::file_size(image), 1474560u);
     r = runCli({"ls", image});
     EXPECT_NE(r.out.find("Desktop"), std::string::npos);
+}
+
+// Volumes without a partition map, down to the 400K of the first Mac
+// diskettes: sound by our check, and mounted by hfsutils from 800K up (its
+// own lower limit), with a file put in by us read back there.
+TEST(FormatInterop, BareVolumesDownTo400K)
+{
+    ScratchDir dir;
+    const std::string image = dir.file("bare.img");
+    ASSERT_TRUE(writeFile(dir.file("note"), "bare note"));
+    for (const uint32_t kilobytes : {400u, 800u, 20480u}) {
+        SCOPED_TRACE(kilobytes);
+        std::filesystem::remove(image);
+        const std::string size = std::to_string(kilobytes) + "K";
+        CommandResult r = runCli({"format", image, "--name", "Bare", "--bare", "--size", size});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(runCli({"volumes", image}).out.rfind("1\t0\t" + std::to_string(kilobytes * 2) + "\tBare", 0), 0u);
+        ASSERT_EQ(runCli({"put", image, ":", dir.file("note")}).exitCode, 0);
+        r = runCli({"check", image});
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        if (kilobytes < 800 || !havePeer("hmount")) continue;
+        ASSERT_EQ(runPeer(dir, {"hmount", image}).exitCode, 0);
+        ASSERT_EQ(runPeer(dir, {"hcopy", "-r", ":note", dir.file("back")}).exitCode, 0);
+        std::string back;
+        ASSERT_TRUE(readFile(dir.file("back"), back));
+        EXPECT_EQ(back, "bare note");
+    }
+    std::filesystem::remove(image);
+    EXPECT_EQ(runCli({"format", image, "--name", "Bare", "--bare", "--size", "300K"}).exitCode, 1);
+    EXPECT_FALSE(fileExists(image));
 }

@@ -2,17 +2,18 @@
 // elsewhere, where ANSI names are converted to and from the system's UTF-8.
 // Handles are the system's own (a HANDLE or a descriptor) held in an
 // intptr_t.
-// Calls only the operating system.
+// Calls the operating system and the UTF-8 encoding of base/macroman.h.
 #include "transfer/pcfile.h"
 
 #include <cstring>
+
+#include "base/macroman.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <dirent.h>
 #include <vector>
 #include <fcntl.h>
@@ -212,44 +213,6 @@ bool ansiOfUnicode(uint32_t u, uint8_t& c)
             return true;
         }
     return false;
-}
-
-void appendUtf8(std::string& out, uint32_t u)
-{
-    if (u < 0x80) {
-        out += static_cast<char>(u);
-    } else if (u < 0x800) {
-        out += static_cast<char>(0xC0 | u >> 6);
-        out += static_cast<char>(0x80 | (u & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | u >> 12);
-        out += static_cast<char>(0x80 | (u >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (u & 0x3F));
-    }
-}
-
-// Decodes the UTF-8 character at `at`; false, with one byte consumed, for a
-// malformed or overlong sequence.
-bool nextUtf8(std::string_view s, size_t& at, uint32_t& u)
-{
-    const auto lead = static_cast<uint8_t>(s[at++]);
-    if (lead < 0x80) {
-        u = lead;
-        return true;
-    }
-    const size_t extra = lead >= 0xF5 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
-    if (extra == 0 || at + extra > s.size()) return false;
-    uint32_t value = lead & (0x3Fu >> extra);
-    for (size_t k = 0; k < extra; ++k) {
-        const auto b = static_cast<uint8_t>(s[at + k]);
-        if ((b & 0xC0) != 0x80) return false;
-        value = value << 6 | (b & 0x3Fu);
-    }
-    constexpr uint32_t least[4] = {0, 0x80, 0x800, 0x10000};
-    if (value < least[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
-    at += extra;
-    u = value;
-    return true;
 }
 
 // Characters that a Windows file name cannot hold.

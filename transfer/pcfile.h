@@ -10,7 +10,7 @@
 // beside it, so the calls below still reach the file.
 // Each call reports success or failure only; the callers choose the error
 // code. One implementation serves POSIX systems, a twin the Win32 API.
-// Calls only the operating system.
+// Calls the operating system and the UTF-8 encoding of base/macroman.h.
 #pragma once
 
 #include <cstdint>
