@@ -193,7 +193,21 @@ int folderById(uint32_t folderId, CatalogItem& item, uint32_t& parentId)
     uint8_t name[32];
     std::memcpy(name, d + thd::cName, 32);
     parentId = read32(d + thd::parId);
-    return lookupCatalogItem(parentId, name, item);
+    const int r = lookupCatalogItem(parentId, name, item);
+    if (r != 0 && !(r == 1 && item.id != folderId)) return r;
+    // A thread whose name has gone astray (real volumes have them) still
+    // names the right parent: the folder is the one there with its ID.
+    std::vector<CatalogItem> siblings;
+    if (!listFolder(parentId, siblings)) {
+        if (lastError == errBadNode) lastError = errNone;
+        return lastError == errNone ? 0 : -1;
+    }
+    for (const CatalogItem& sibling : siblings)
+        if (sibling.kind == cdrFolder && sibling.id == folderId) {
+            item = sibling;
+            return 1;
+        }
+    return 0;
 }
 
 int resolvePath(uint32_t startFolder, const std::vector<std::vector<uint8_t>>& names, uint32_t& parentId,

@@ -278,8 +278,9 @@ FileRef openFileRef(uint32_t parentId, const uint8_t* name);
 // 0 not found (lastError untouched), -1 on a failure (lastError set).
 int lookupCatalogItem(uint32_t parentId, const uint8_t* name, CatalogItem& item);
 // The catalog record of a folder named by its ID, found through its thread
-// record; parentId receives the folder that holds it. Same results as
-// lookupCatalogItem.
+// record (by its ID among the parent's items when the thread's name has
+// gone astray); parentId receives the folder that holds it. Same results
+// as lookupCatalogItem.
 int folderById(uint32_t folderId, CatalogItem& item, uint32_t& parentId);
 // Finds an item by a path of names relative to a folder (each name
 // length-prefixed); parentId receives the folder that holds the last name.
