@@ -29,7 +29,6 @@ int cmdFormat(int argc, char** argv);
 int cmdConvert(int argc, char** argv);
 
 int cmdMkdir(int argc, char** argv);
-int cmdPut(int argc, char** argv);
 int cmdRm(int argc, char** argv);
 int cmdRename(int argc, char** argv);
 int cmdMv(int argc, char** argv);
@@ -67,6 +66,18 @@ struct Arguments {
     bool has(std::string_view flag) const;
 };
 Arguments splitArguments(int argc, char** argv, std::initializer_list<std::string_view> knownFlags);
+
+// The terminal's side of the user interface (cli/terminal.cpp): the
+// progress line on standard error while it is a terminal, and Ctrl-C as the
+// progress window's Cancel (lastError becomes errCancelled at the next
+// pump). Installed once at start.
+void installTerminalUi();
+bool wasInterrupted();
+// True when standard input is a terminal (a question can be asked there).
+bool terminalInput();
+// The item the progress line showed last: the file a copy was at when a
+// message came.
+std::string lastProgressName();
 
 // IMAGE or IMAGE#N (N counts volumes from 1; the default is 1).
 bool splitImageArgument(const std::string& imageArg, std::string& path, int& volumeNumber);
@@ -108,6 +119,7 @@ bool wantsHelp(int argc, char** argv);
 // Copies through the five translations (cli/transfer_commands.cpp).
 
 int cmdGet(int argc, char** argv);
+int cmdPut(int argc, char** argv);
 
 // How a name clash is answered instead of the collision dialogs.
 enum class CollisionPolicy { none, rename, overwrite, skip };
@@ -126,10 +138,6 @@ bool parseTransferOption(int argc, char** argv, int& i, TransferOptions& options
 // installs the translations and answers collisions by the policy. False
 // after printing when the settings file named by --ini is missing.
 bool prepareTransfer(const TransferOptions& options);
-// Copies one PC file, named as the system spells it (relative to the
-// current directory or by a path), into the current Mac folder through the
-// translation of `options`. Failures stay in lastError.
-void putTranslated(const std::string& hostPath, const TransferOptions& options);
 // Gives the translation the type and creator (Mac Roman bytes) that the
 // command line named, in place of the settings and the type map.
 void setTranslationCodes(int mode, const uint8_t type[4], const uint8_t creator[4]);

@@ -45,6 +45,7 @@ void usage(std::FILE* out)
 int main(int argc, char** argv)
 {
     verrin::headless::echo = true;
+    verrin::cli::installTerminalUi();
     if (argc < 2) {
         usage(stderr);
         return 2;
@@ -59,9 +60,14 @@ int main(int argc, char** argv)
     }
     for (const Command& c : commands) {
         if (std::strcmp(argv[1], c.name) != 0) continue;
-        const int rc = c.run(argc - 1, argv + 1);
+        int rc = c.run(argc - 1, argv + 1);
         verrin::closeVolume();
         verrin::closeImageDrives();
+        // Ctrl-C: whatever was done before it stays; the status says so.
+        if (verrin::cli::wasInterrupted()) {
+            std::fputs("verrin-cli: cancelled\n", stderr);
+            rc = 130;
+        }
         return rc;
     }
     std::fprintf(stderr, "verrin-cli: unknown command '%s'\n", argv[1]);

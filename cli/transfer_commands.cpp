@@ -17,6 +17,8 @@
 #include <unistd.h>
 #endif
 
+#include "app/batch.h"
+#include "app/panes.h"
 #include "base/settings.h"
 #include "base/ui_headless.h"
 #include "cli/commands.h"
@@ -180,23 +182,6 @@ bool prepareTransfer(const TransferOptions& options)
     return true;
 }
 
-void putTranslated(const std::string& hostPath, const TransferOptions& options)
-{
-    // The readers name PC files relative to the current directory, and the
-    // Mac file after the PC name: work from the file's own directory.
-    const std::filesystem::path path(hostPath);
-    std::error_code ec;
-    const std::filesystem::path home = std::filesystem::current_path(ec);
-    if (path.has_parent_path()) std::filesystem::current_path(path.parent_path(), ec);
-    if (ec) {
-        setError(errPcOpen);
-        return;
-    }
-    const std::string name = pcNameFromHost(path.filename().string());
-    translationTable[options.mode].pcToMac.routine(name.c_str(), currentFolderId);
-    if (path.has_parent_path()) std::filesystem::current_path(home, ec);
-}
-
 void setTranslationCodes(int mode, const uint8_t type[4], const uint8_t creator[4])
 {
     const auto m = static_cast<TranslationMode>(mode);
@@ -204,27 +189,136 @@ void setTranslationCodes(int mode, const uint8_t type[4], const uint8_t creator[
     settings.pcUseMap = 0;
 }
 
+namespace {
+
+// What a copy command was asked for besides the translation.
+struct CopyRequest {
+    TransferOptions transfer;
+    bool recursive = false;  // -r: folders and directories with their trees
+    bool flat = false;       // --flat: the files of the trees, without their folders
+    bool yes = false;        // -y: the confirmations answered yes
+    std::string filterExt, filterType, filterCreator;
+};
+
+// The copy options shared by get and put; true when argv[i] was one.
+bool parseCopyOption(int argc, char** argv, int& i, CopyRequest& request, std::string& problem)
+{
+    if (parseTransferOption(argc, argv, i, request.transfer, problem)) return true;
+    const std::string a = argv[i];
+    if (a == "-r" || a == "-R") {
+        request.recursive = true;
+    } else if (a == "--flat") {
+        request.flat = true;
+    } else if (a == "-y" || a == "--yes") {
+        request.yes = true;
+    } else if (a == "--filter-ext" || a == "--filter-type" || a == "--filter-creator") {
+        if (i + 1 >= argc) {
+            problem = a + " needs a value";
+            return true;
+        }
+        std::string& field = a == "--filter-ext" ? request.filterExt
+                             : a == "--filter-type" ? request.filterType
+                                                    : request.filterCreator;
+        field = argv[++i];
+        const size_t longest = a == "--filter-ext" ? 5 : 4;
+        if (field.empty() || field.size() > longest)
+            problem = a + " takes 1 to " + std::to_string(longest) + " characters";
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The batch copy's questions and messages on the command line. The counts
+// before a tree copy are confirmed by -y, or by the user at a terminal; a
+// plain copy of named files is its own confirmation. Messages go to
+// standard error, after the item being copied when there is one.
+bool answerYes = false;
+bool askAtTerminal = false;
+int copyMessageBox(const char* text, const char* caption, int buttons, int)
+{
+    const std::string message = text ? text : "";
+    if (buttons == uiOkCancel) {
+        if (answerYes) return uiAnswerOk;
+        std::fprintf(stderr, "%s\n%s\n", caption ? caption : "", message.c_str());
+        if (!askAtTerminal) {
+            std::fputs("not copied: give -y to copy without this question\n", stderr);
+            return uiAnswerCancel;
+        }
+        std::fputs("Copy? [y/N] ", stderr);
+        char reply[16] = {};
+        if (!std::fgets(reply, sizeof reply, stdin)) return uiAnswerCancel;
+        return reply[0] == 'y' || reply[0] == 'Y' ? uiAnswerOk : uiAnswerCancel;
+    }
+    const std::string item = lastProgressName();
+    if (!item.empty())
+        std::fprintf(stderr, "%s: %s\n", pcHostName(item).c_str(), message.c_str());
+    else
+        std::fprintf(stderr, "%s\n", message.c_str());
+    return buttons == uiYesNo || buttons == uiYesNoCancel ? uiAnswerNo : uiAnswerOk;
+}
+
+// Sets the settings a batch copy reads from the request, and its user
+// interface; the returned table is installed for the copies.
+UiOps copyUi;
+void prepareBatch(const CopyRequest& request, bool macToPc)
+{
+    settings.copyPrefs = 0;
+    settings.hideInvisible = 0;  // a copy takes invisible files too
+    if (macToPc) {
+        settings.macTrans = request.transfer.mode;
+        settings.macCopyDir = !request.flat;
+        settings.macCopyFilter = !request.filterExt.empty() || !request.filterType.empty() ||
+                                 !request.filterCreator.empty();
+        settings.macFilterExt = request.filterExt;
+        settings.macFilterType = request.filterType;
+        settings.macFilterCrtr = request.filterCreator;
+    } else {
+        settings.pcTrans = request.transfer.mode;
+        settings.pcCopyDir = !request.flat;
+        settings.pcCopyFilter = !request.filterExt.empty();
+        settings.pcFilterExt = request.filterExt;
+    }
+    answerYes = request.yes || !request.recursive;
+    askAtTerminal = terminalInput();
+    copyUi = *ui;
+    copyUi.messageBox = copyMessageBox;
+    installUi(&copyUi);
+}
+
+// The exit status of a batch copy: 0 when everything was done.
+int batchStatus(const BatchResult& result) { return result.error == errNone ? 0 : 1; }
+
+}  // namespace
+
 int cmdGet(int argc, char** argv)
 {
     if (wantsHelp(argc, argv)) {
-        std::puts("usage: verrin-cli get [-m data|text|rsrc|macbinary|binhex] [--rename|--overwrite|--skip]\n"
-                  "                      [--ini FILE] IMAGE[#N] PATH... PCDIR\n"
+        std::puts("usage: verrin-cli get [-r [--flat] [-y]] [-m data|text|rsrc|macbinary|binhex]\n"
+                  "                      [--filter-ext E] [--filter-type T] [--filter-creator C]\n"
+                  "                      [--rename|--overwrite|--skip] [--ini FILE] IMAGE[#N] PATH... PCDIR\n"
                   "Copies Mac files into a PC directory through a translation (default: data):\n"
                   "  data       the data fork; its name extension from KVOL.FTM when MacUseMap is on\n"
                   "  text       the data fork with each CR written as CR LF\n"
                   "  rsrc       the resource fork\n"
                   "  macbinary  a MacBinary file holding both forks and the Finder information\n"
                   "  binhex     a BinHex 4.0 text file holding the same\n"
-                  "A PC file of the same name is an error unless --rename (a free name such as\n"
-                  "NAME0.EXT), --overwrite or --skip says otherwise. Settings come from KVOL.INI\n"
-                  "beside the program, or from FILE (with KVOL.FTM beside it).");
+                  "With -r a PATH may be a folder: it is copied with everything inside as a\n"
+                  "directory tree (--flat: its files only, all into PCDIR); the volume's root\n"
+                  "(':' or the volume's name) copies the whole volume. The counts are shown for\n"
+                  "confirmation first: -y answers yes. --filter-ext, --filter-type and\n"
+                  "--filter-creator copy only the files with that name extension, type or\n"
+                  "creator. A PC file of the same name is an error unless --rename (a free name\n"
+                  "such as NAME0.EXT), --overwrite or --skip says otherwise. Settings come\n"
+                  "from KVOL.INI beside the program, or from FILE (with KVOL.FTM beside it).\n"
+                  "Ctrl-C stops at once; the file being written is removed, earlier ones stay.");
         return 0;
     }
-    TransferOptions options;
+    CopyRequest request;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         std::string problem;
-        if (parseTransferOption(argc, argv, i, options, problem)) {
+        if (parseCopyOption(argc, argv, i, request, problem)) {
             if (!problem.empty()) return failUsage("get", problem.c_str());
             continue;
         }
@@ -234,47 +328,62 @@ int cmdGet(int argc, char** argv)
     }
     if (args.size() < 3) return failUsage("get", "give an image, one or more paths and a PC directory");
     const std::string pcDir = args.back();
-    if (!pcIsDirectory(pcDir.c_str())) {
-        std::fprintf(stderr, "%s: not a directory\n", pcDir.c_str());
+    std::error_code ec;
+    if (!std::filesystem::is_directory(pcDir, ec)) {
+        std::fprintf(stderr, "%s: %s\n", pcDir.c_str(),
+                     std::filesystem::exists(pcDir, ec) ? "not a directory" : "no such directory");
         return 1;
     }
-    if (!prepareTransfer(options)) return 1;
+    if (!prepareTransfer(request.transfer)) return 1;
     if (!mountImageArgument(args[0], false)) return 1;
 
-    struct Source {
-        std::string path;
-        uint32_t parent;
-        CatalogItem item;
+    // Each path is an item of a folder; consecutive items of one folder go
+    // in one copy, a whole volume is its root's items.
+    struct Batch {
+        uint32_t folder;
+        std::vector<std::vector<uint8_t>> names;  // empty: every item of the folder
     };
-    std::vector<Source> sources;
+    std::vector<Batch> batches;
     for (size_t i = 1; i + 1 < args.size(); ++i) {
-        Source s{args[i], 0, {}};
-        if (!findItem(s.path, s.parent, s.item)) return 1;
-        if (s.item.kind != cdrFile) {
-            std::fprintf(stderr, "%s: is a folder\n", s.path.c_str());
+        std::vector<std::vector<uint8_t>> names;
+        if (!volumePathNames(args[i], names)) return 1;
+        uint32_t parent = 0;
+        CatalogItem item;
+        if (!findItem(args[i], parent, item)) return 1;
+        if (item.kind == cdrFolder && !request.recursive) {
+            std::fprintf(stderr, "%s: is a folder (get -r copies a folder with everything inside)\n",
+                         args[i].c_str());
             return 1;
         }
-        sources.push_back(s);
+        if (names.empty()) {
+            batches.push_back({item.id, {}});
+            continue;
+        }
+        std::vector<uint8_t> name(item.name, item.name + item.name[0] + 1);
+        if (batches.empty() || batches.back().folder != parent || batches.back().names.empty())
+            batches.push_back({parent, {}});
+        batches.back().names.push_back(name);
     }
 
-    std::error_code ec;
     const std::filesystem::path home = std::filesystem::current_path(ec);
     std::filesystem::current_path(pcDir, ec);
     if (ec) {
         std::fprintf(stderr, "%s: cannot change to this directory\n", pcDir.c_str());
         return 1;
     }
-    const MacToPcRoutine copy = translationTable[options.mode].macToPc.routine;
+    prepareBatch(request, true);
     int status = 0;
-    for (const Source& s : sources) {
-        copy(s.item.name, s.parent);
-        if (lastError == errNone) continue;
-        const bool cancelled = lastError == errCancelled;
-        failWithError(s.path.c_str());
-        revertVolume();
-        lastError = errNone;
-        status = 1;
-        if (cancelled) break;
+    for (const Batch& b : batches) {
+        if (!showMacFolder(b.folder)) {
+            status = failWithError(args[0].c_str());
+            break;
+        }
+        std::vector<int> selection;
+        if (b.names.empty())
+            for (size_t k = 0; k < macPane.entries.size(); ++k) selection.push_back(static_cast<int>(k));
+        for (const auto& name : b.names) selection.push_back(findMacEntry(name.data()));
+        status = batchStatus(copyMacToPc(selection));
+        if (status != 0) break;
     }
     std::filesystem::current_path(home, ec);
     return status;
@@ -283,8 +392,9 @@ int cmdGet(int argc, char** argv)
 int cmdPut(int argc, char** argv)
 {
     if (wantsHelp(argc, argv)) {
-        std::puts("usage: verrin-cli put [-m data|text|rsrc|macbinary|binhex] [--rsrc] [--type T] [--creator C]\n"
-                  "                      [--rename|--overwrite|--skip] [--ini FILE] [--force] IMAGE[#N] FOLDER PCFILE...\n"
+        std::puts("usage: verrin-cli put [-r [--flat] [-y]] [-m data|text|rsrc|macbinary|binhex] [--rsrc]\n"
+                  "                      [--type T] [--creator C] [--filter-ext E]\n"
+                  "                      [--rename|--overwrite|--skip] [--ini FILE] [--force] IMAGE[#N] FOLDER PCPATH...\n"
                   "Copies PC files into FOLDER (':' or empty for the root) through a translation\n"
                   "(default: data):\n"
                   "  data       the file's bytes become the data fork\n"
@@ -296,20 +406,24 @@ int cmdPut(int argc, char** argv)
                   "cannot hold becomes '_'). Type and creator come from KVOL.INI and, for data,\n"
                   "from KVOL.FTM by the name's extension, unless --type and --creator give\n"
                   "them (four characters each). With KeepDate on, data takes the PC file's\n"
-                  "modification time. A Mac name that exists is an error unless --rename,\n"
-                  "--overwrite or --skip says otherwise. Nothing is written unless every file\n"
-                  "is copied.");
+                  "modification time. With -r a PCPATH may be a directory: it becomes a folder\n"
+                  "with its whole tree (--flat: its files only, all into FOLDER); the counts are\n"
+                  "shown for confirmation first, -y answers yes. --filter-ext copies only the\n"
+                  "files with that extension. A Mac name that exists is an error unless\n"
+                  "--rename, --overwrite or --skip says otherwise. The volume is written after\n"
+                  "every file: a failure or Ctrl-C drops the file being written, and the files\n"
+                  "copied before it stay.");
         std::puts(forceHelp);
         return 0;
     }
-    TransferOptions options;
+    CopyRequest request;
     bool resourceFork = false, codesGiven = false, force = false;
     uint8_t type[4] = {'?', '?', '?', '?'}, creator[4] = {'?', '?', '?', '?'};
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         std::string problem;
-        if (parseTransferOption(argc, argv, i, options, problem)) {
+        if (parseCopyOption(argc, argv, i, request, problem)) {
             if (!problem.empty()) return failUsage("put", problem.c_str());
         } else if (a == "--rsrc") {
             resourceFork = true;
@@ -327,23 +441,56 @@ int cmdPut(int argc, char** argv)
         }
     }
     if (args.size() < 3) return failUsage("put", "give an image, a folder and at least one PC file");
+    if (!request.filterType.empty() || !request.filterCreator.empty())
+        return failUsage("put", "PC files have no type or creator to filter by (--filter-ext)");
     if (resourceFork) {
-        if (options.modeGiven && options.mode != ResourceFile) return failUsage("put", "--rsrc contradicts -m");
-        options.mode = ResourceFile;
+        if (request.transfer.modeGiven && request.transfer.mode != ResourceFile)
+            return failUsage("put", "--rsrc contradicts -m");
+        request.transfer.mode = ResourceFile;
     }
-    for (size_t i = 2; i < args.size(); ++i)
+    std::error_code ec;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (request.recursive && std::filesystem::is_directory(args[i], ec)) continue;
         if (!isPcFileArgument(args[i])) return 1;
-    if (!prepareTransfer(options)) return 1;
-    if (codesGiven) setTranslationCodes(options.mode, type, creator);
+    }
+    if (!prepareTransfer(request.transfer)) return 1;
+    if (codesGiven) setTranslationCodes(request.transfer.mode, type, creator);
     if (!mountForWrite(args[0], force)) return 1;
     if (!enterFolderPath(args[1])) return 1;
     const uint32_t folder = currentFolderId;
-    for (size_t i = 2; i < args.size(); ++i) {
-        if (!enterFolder(folder)) return finishWrite(args[i].c_str());
-        putTranslated(args[i], options);
-        if (lastError != errNone) return finishWrite(args[i].c_str());
+
+    // Each PC path is an entry of its directory's listing; consecutive
+    // entries of one directory go in one copy.
+    const std::filesystem::path home = std::filesystem::current_path(ec);
+    prepareBatch(request, false);
+    int status = 0;
+    for (size_t i = 2; i < args.size() && status == 0;) {
+        const std::filesystem::path path(args[i]);
+        const std::filesystem::path directory = path.has_parent_path() ? path.parent_path() : ".";
+        std::filesystem::current_path(home, ec);
+        std::filesystem::current_path(directory, ec);
+        if (ec || !showMacFolder(folder)) {
+            std::fprintf(stderr, "%s: cannot change to its directory\n", args[i].c_str());
+            status = 1;
+            break;
+        }
+        rebuildPcPane();
+        std::vector<int> selection;
+        for (; i < args.size(); ++i) {
+            const std::filesystem::path item(args[i]);
+            if ((item.has_parent_path() ? item.parent_path() : ".") != directory) break;
+            const int index = findPcEntry(pcNameFromHost(item.filename().string()));
+            if (index < 0) {
+                std::fprintf(stderr, "%s: not found in its directory\n", args[i].c_str());
+                status = 1;
+                break;
+            }
+            selection.push_back(index);
+        }
+        if (status == 0) status = batchStatus(copyPcToMac(selection));
     }
-    return finishWrite(args[1].c_str());
+    std::filesystem::current_path(home, ec);
+    return status;
 }
 
 }  // namespace verrin::cli

@@ -117,15 +117,20 @@ TEST(WriteInterop, FailedCommandLeavesImageUnchanged)
     EXPECT_NE(runCli({"rm", image, "A"}).exitCode, 0);
     EXPECT_NE(runCli({"rename", image, "Nope", "B"}).exitCode, 0);
 
-    // More than the disk holds: several files, the last one too big.
+    std::string after;
+    ASSERT_TRUE(readFile(image, after));
+    EXPECT_TRUE(withoutFreeBlocks(after) == withoutFreeBlocks(before)) << "a failed command changed the volume";
+
+    // More than the disk holds: several files, the last one too big. As in
+    // the window, the volume is written after every file: the one that did
+    // not fit is dropped, the one before it stays.
     const std::string a = dir.file("a"), big = dir.file("big");
     ASSERT_TRUE(writeFile(a, testPattern(300000, 1)));
     ASSERT_TRUE(writeFile(big, testPattern(1400000, 2)));
     r = runCli({"put", image, "A", a, big});
     EXPECT_NE(r.exitCode, 0);
-    EXPECT_NE(r.err.find("Mac disk ran out of room"), std::string::npos) << r.err;
-    std::string after;
-    ASSERT_TRUE(readFile(image, after));
-    EXPECT_TRUE(withoutFreeBlocks(after) == withoutFreeBlocks(before)) << "a failed command changed the volume";
+    EXPECT_NE(r.err.find("big: Mac disk ran out of room"), std::string::npos) << r.err;
+    const std::string listing = runCli({"ls", image, "A"}).out;
+    EXPECT_EQ(listing, "a\nsmall\n");
     expectSound(image);
 }
