@@ -153,8 +153,8 @@ TEST(CliTree, Utf8NamesThroughATree)
 }
 
 // A tree copy on a terminal shows its progress line; Ctrl-C in the middle
-// (a SIGINT at a chosen write of the image, for a fixed moment) stops it as
-// the progress window's Cancel does: the file being written is dropped,
+// (a SIGINT at a chosen pwrite of the image, for a fixed moment) stops it
+// as the progress window's Cancel does: the file being written is dropped,
 // the ones before it stay, the volume is sound and the status says so.
 TEST(CliTree, ProgressLineAndCtrlC)
 {
@@ -173,7 +173,7 @@ TEST(CliTree, ProgressLineAndCtrlC)
     EXPECT_EQ(runCli({"put", "-r", "-y", image, ":", tree}).err, "");  // no terminal, no line
 
     ASSERT_EQ(runCli({"format", image, "--name", "C", "--size", "8M"}).exitCode, 0);
-    r = runCommand({"strace", "-f", "-o", "/dev/null", "-e", "trace=write", "-e", "inject=write:signal=INT:when=40",
+    r = runCommand({"strace", "-f", "-o", "/dev/null", "-e", "trace=pwrite64", "-e", "inject=pwrite64:signal=INT:when=40",
                     cliPath(), "put", "-r", "-y", image, ":", tree});
     EXPECT_EQ(r.exitCode, 130) << r.err;
     r = runCli({"ls", "-l", image, "tree"});
