@@ -59,6 +59,18 @@ bool splitImageArgument(const std::string& imageArg, std::string& path, int& vol
     return true;
 }
 
+// A gzip file starts with the bytes 1F 8B; no HFS medium does (sector 0
+// of a bare volume is boot blocks or zeros, of a partitioned one "ER").
+static bool isGzipFile(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    unsigned char magic[2] = {};
+    const bool gzip = std::fread(magic, 1, sizeof magic, file) == sizeof magic && magic[0] == 0x1F && magic[1] == 0x8B;
+    std::fclose(file);
+    return gzip;
+}
+
 bool openDrive(const std::string& path, bool writable)
 {
     lastError = errNone;
@@ -81,6 +93,10 @@ bool openDrive(const std::string& path, bool writable)
         problem = "the image file is read-only; nothing was changed";
     if (problem) {
         std::fprintf(stderr, "%s: %s\n", path.c_str(), problem);
+        return false;
+    }
+    if (isGzipFile(path)) {
+        std::fprintf(stderr, "%s: the file is gzip-compressed; unpack it first (gunzip -k)\n", path.c_str());
         return false;
     }
     const int drive = openImageDrive(path.c_str(), writable);

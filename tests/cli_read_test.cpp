@@ -85,6 +85,7 @@ TEST(CliErrors, EachSaysWhatIsWrongAndChangesNothing)
                                  std::filesystem::perm_options::remove);
     ASSERT_TRUE(writeFile(dir.file("junk.img"), std::string(100000, 'j')));
     ASSERT_TRUE(writeFile(dir.file("empty.img"), ""));
+    ASSERT_TRUE(writeFile(dir.file("packed.img.gz"), std::string("\x1F\x8B\x08\0", 4) + std::string(600, 'z')));
     ASSERT_TRUE(writeFile(dir.file("ini"), "[Main Prefs]\n"));
     ASSERT_TRUE(writeFile(dir.file("note"), "note"));
     std::filesystem::create_directory(dir.file("folder"));
@@ -102,6 +103,7 @@ TEST(CliErrors, EachSaysWhatIsWrongAndChangesNothing)
         {{"mkdir", image, "\xE4\xB8\xAD"}, "has no Mac Roman form"},
         {{"ls", dir.file("junk.img")}, "holds no HFS volume"},
         {{"ls", dir.file("empty.img")}, "the file is empty, not a disk image"},
+        {{"ls", dir.file("packed.img.gz")}, "gzip-compressed; unpack it first"},
         {{"ls", dir.file("folder")}, "is a directory, not a disk image"},
         {{"ls", dir.file("missing.img")}, "no such file"},
         {{"ls", image + "#2"}, "the image holds 1 HFS volume, not 2"},
