@@ -51,7 +51,7 @@ CacheBuffer* bitmapSector(BitmapCursor& c, uint32_t block)
 {
     const uint32_t index = block / 4096;
     if (index != c.sectorIndex || !c.sector) {
-        c.sector = getVolumeSector(volume.bitmapStart + index);
+        c.sector = getVolumeSectorReadingAhead(volume.bitmapStart + index, bitmapSectorCount(volume.numBlocks) - index);
         c.sectorIndex = c.sector ? index : 0xFFFFFFFFu;
     }
     return c.sector;

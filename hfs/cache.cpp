@@ -256,6 +256,46 @@ CacheBuffer* getSector(uint32_t sector, uint32_t count)
     return b;
 }
 
+namespace {
+
+// Caches the sectors from `sector` on that are not cached yet, read in one
+// transfer. Not when the cache is full: read-ahead never pushes out what is
+// there. A failed or short read is not an error (the caller reads the sector
+// it needs on its own); what was read is clean content from the medium.
+void readAhead(uint32_t sector, uint32_t count)
+{
+    DriveEntry* e = currentEntry();
+    if (!e || !e->read || cacheIndex.size() + count > cacheSoftLimit) return;
+    count = transferUnits(*e, std::min(count, readAheadSectors));
+    if (count < 2) return;
+    static uint8_t run[readAheadSectors * 512];
+    const int32_t pending = lastError;
+    const int32_t got = e->read(*e, run, count, sector);
+    lastError = pending;
+    for (uint32_t i = 0; got > 0 && i < static_cast<uint32_t>(got); ++i) {
+        if (cacheIndex.count(sector + i)) continue;
+        CacheBuffer* b = takeFromPool();
+        if (!b) return;
+        std::memcpy(b->data, run + 512 * i, 512);
+        b->flags = 0;
+        b->fromMedium = true;
+        b->sector = sector + i;
+        b->beforeSlot = 0;
+        b->checkedAs = nullptr;
+        pushFront(b);
+        cacheIndex[b->sector] = b;
+    }
+}
+
+}  // namespace
+
+CacheBuffer* getVolumeSectorReadingAhead(uint32_t volumeSector, uint32_t run)
+{
+    const uint32_t sector = volume.startSector + volumeSector;
+    if (run > 1 && !cacheIndex.count(sector)) readAhead(sector, run);
+    return getSector(sector, 1);
+}
+
 int32_t getSector(uint8_t* buffer, uint32_t sector, uint32_t count)
 {
     if (count == 0) return 0;

@@ -277,7 +277,7 @@ bool fetchNode(TreeWalk& w, uint32_t n, CacheBuffer& out)
         w.p.add(spreading, "The %s B-tree's node %u cannot be located in its file: %s.", w.name, n, takeError(w.p));
         return false;
     }
-    CacheBuffer* b = getVolumeSector(sector, 1);
+    CacheBuffer* b = getVolumeSectorReadingAhead(sector, run);
     if (!b) {
         w.p.add(spreading, "The %s B-tree's node %u cannot be read: %s.", w.name, n, takeError(w.p));
         return false;
@@ -981,9 +981,9 @@ void checkAllocation(Problems& p, const std::vector<CatalogEntry>& entries, std:
 
     // The bitmap, sector by sector.
     std::vector<uint8_t> bits(a.numBlocks, 0);
-    const uint32_t bitmapSectors = (a.numBlocks + 4095) / 4096;
+    const uint32_t bitmapSectors = bitmapSectorCount(a.numBlocks);
     for (uint32_t s = 0; s < bitmapSectors; ++s) {
-        CacheBuffer* b = getVolumeSector(volume.bitmapStart + s, 1);
+        CacheBuffer* b = getVolumeSectorReadingAhead(volume.bitmapStart + s, bitmapSectors - s);
         if (!b) {
             p.add(spreading, "The volume bitmap's sector %u cannot be read: %s.", s, takeError(p));
             return;

@@ -92,7 +92,9 @@ CacheBuffer* readForkSector(uint32_t fileSector, uint32_t count, uint8_t forkTyp
 {
     uint32_t sector, run;
     if (!mapForkSector(ref, forkType, fileSector, sector, run)) return nullptr;
-    return getVolumeSector(sector, count > 0 ? 1 : 0);
+    if (count == 0) return getVolumeSector(sector, 0);
+    // The B-trees are read through here: a walk goes on to the next nodes.
+    return getVolumeSectorReadingAhead(sector, run);
 }
 
 int32_t readFork(uint8_t* buffer, uint32_t fileSector, uint32_t count, uint8_t forkType, const FileRef& ref)

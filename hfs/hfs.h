@@ -119,6 +119,12 @@ CacheBuffer* getSector(uint32_t sector, uint32_t count = 1);
 int32_t getSector(uint8_t* buffer, uint32_t sector, uint32_t count);
 CacheBuffer* getVolumeSector(uint32_t volumeSector, uint32_t count = 1);
 int32_t getVolumeSector(uint8_t* buffer, uint32_t volumeSector, uint32_t count);
+// Cached access to one volume sector that begins a run of `run` sectors
+// likely to be read next (the rest of a B-tree file's extent): a miss reads
+// up to readAheadSectors of them in one transfer and caches those not
+// cached yet. The read-ahead is best effort; the result is getVolumeSector's.
+constexpr uint32_t readAheadSectors = 64;
+CacheBuffer* getVolumeSectorReadingAhead(uint32_t volumeSector, uint32_t run);
 
 // Frees every buffer without writing.
 void emptyCache();

@@ -37,6 +37,9 @@ extern const BTree extentsTree;
 int compareCatalogKeys(const uint8_t* searchKey, const uint8_t* recordKey);
 int compareExtentKeys(const uint8_t* searchKey, const uint8_t* recordKey);
 
+// Sectors of a volume bitmap covering `blocks` allocation blocks.
+inline uint32_t bitmapSectorCount(uint32_t blocks) { return (blocks + 4095) / 4096; }
+
 // Header record values of a tree.
 inline uint32_t treeRoot(const BTree& t) { return read32((*t.header)->data + bth::root); }
 inline uint32_t treeNodes(const BTree& t) { return read32((*t.header)->data + bth::nNodes); }

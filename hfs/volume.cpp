@@ -363,10 +363,10 @@ bool layoutValid(const uint8_t* d)
         failMount("The allocation block size (drAlBlkSiz) %u is not a multiple of 512 bytes.", alBlkSiz);
     } else if (numBlocks == 0) {
         failMount("The volume has no allocation blocks (drNmAlBlks 0).");
-    } else if (bitmapStart < 3 || bitmapStart + (numBlocks + 4095) / 4096 > allocStart) {
+    } else if (bitmapStart < 3 || bitmapStart + bitmapSectorCount(numBlocks) > allocStart) {
         failMount("The volume bitmap (drVBMSt %u, %u sectors) does not fit between the master directory block and "
                   "the first allocation block (drAlBlSt %u).",
-                  bitmapStart, (numBlocks + 4095) / 4096, allocStart);
+                  bitmapStart, bitmapSectorCount(numBlocks), allocStart);
     } else if (uint64_t{allocStart} + uint64_t{numBlocks} * (alBlkSiz / 512) > volume.sizeSectors) {
         failMount("The %u allocation blocks end at sector %llu, beyond the volume's %u sectors.", numBlocks,
                   static_cast<unsigned long long>(uint64_t{allocStart} + uint64_t{numBlocks} * (alBlkSiz / 512)),
