@@ -112,16 +112,6 @@ int readSwitch(const char* section, const char* key, int def)
     return def;
 }
 
-void writeSwitch(const char* section, const char* key, int value)
-{
-    profile::writeString(settings.iniPath, section, key, value ? "YES" : "NO");
-}
-
-void writeInteger(const char* section, const char* key, int value)
-{
-    profile::writeString(settings.iniPath, section, key, std::to_string(value));
-}
-
 void loadSettings(const std::string& iniPath)
 {
     // Fixed before "WorkingDir" moves the current directory, so that a

@@ -96,9 +96,5 @@ void saveSettings(const CurrentChoices& choices, const std::vector<profile::Entr
 // give 1; "old"/"bios" give 1/2 for "AddFloppy", "dos"/"win" give 2/3 for
 // "AddASPI"; anything else gives def.
 int readSwitch(const char* section, const char* key, int def);
-// Writes "YES" for a non-zero value, "NO" for 0.
-void writeSwitch(const char* section, const char* key, int value);
-// Writes the value in decimal.
-void writeInteger(const char* section, const char* key, int value);
 
 }  // namespace verrin

@@ -214,13 +214,10 @@ void deleteFolder(const uint8_t* name)
     if (!pos.found) return;
     if (read16(pos.buffer->data + dataOff + dir::val) != 0) return;  // only empty folders go
     const uint32_t id = read32(pos.buffer->data + dataOff + dir::dirId);
-    // A valence of 0 on a folder that still holds records would orphan them.
+    // A valence of 0 on a folder that still holds records would orphan
+    // them; a folder whose contents cannot be listed stays, with the error.
     std::vector<CatalogItem> inside;
-    if (!listFolder(id, inside)) {
-        lastError = errNone;  // no thread record: nothing inside can be found either
-    } else if (!inside.empty()) {
-        return;
-    }
+    if (!listFolder(id, inside) || !inside.empty()) return;
     uint8_t key[40];
     buildCatalogKey(key, currentFolderId, name);
     treeDelete(catalogTree, key);

@@ -397,6 +397,20 @@ TEST(CatalogWrite, CountsValencesAndNamesFollowEveryChange)
     ASSERT_EQ(folderById(2, root, rootParent), 1);
     EXPECT_EQ(root.valence, 0);
     EXPECT_EQ(volumeProblems(), "");
+
+    // A folder whose contents cannot be listed (its thread record is gone)
+    // is not deleted: the listing's error stays and so does the folder.
+    createFolder(macName("Lost").data());
+    CatalogItem lost;
+    ASSERT_EQ(lookupCatalogItem(2, macName("Lost").data(), lost), 1);
+    uint8_t threadKey[40];
+    buildCatalogKey(threadKey, lost.id, nullptr);
+    treeDelete(catalogTree, threadKey);
+    ASSERT_EQ(lastError, errNone);
+    deleteFolder(macName("Lost").data());
+    EXPECT_NE(lastError, errNone);
+    lastError = errNone;
+    EXPECT_EQ(lookupCatalogItem(2, macName("Lost").data(), lost), 1);
     closeAll();
 }
 

@@ -197,10 +197,6 @@ void resourceFileToMac(const char* pcName, uint32_t folderId) { copyPlain(Resour
 void macBinaryToMac(const char* pcName, uint32_t folderId) { copyMacBinary(pcName, folderId); }
 void binHexToMac(const char* pcName, uint32_t folderId) { copyBinHex(pcName, folderId); }
 
-}  // namespace verrin
-
-namespace verrin {
-
 void installTranslations()
 {
     installTranslationRoutines(DataFile, dataFileToPc, dataFileToMac);
