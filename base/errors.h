@@ -1,8 +1,10 @@
 // The process-wide error word and its codes.
 //
 // Every layer reports a failure by storing a code in `lastError` and
-// returning; operations do nothing while the word is set. Messages for the
-// codes live here too so that every front end (the Windows program, the
+// returning; the operations that change something do nothing while the
+// word is set, and the word is cleared only where a failure is answered
+// (the end-of-command report, and the places each layer's header names).
+// Messages for the codes live here too so that every front end (the Windows program, the
 // command-line tool, tests) shows the same texts. This file calls nothing.
 #pragma once
 

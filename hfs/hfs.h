@@ -2,9 +2,20 @@
 //
 // On-disk accessors, the sector cache, volume discovery and mount, flush and
 // revert, fork I/O, and the catalog lookups. The engine owns one mounted
-// volume at a time, on the current drive of the drive table. Failures are
-// reported through lastError (base/errors.h); every operation does nothing
-// useful while an error is pending.
+// volume at a time, on the current drive of the drive table.
+//
+// Failures are reported through lastError (base/errors.h): a failing
+// operation stores its code (setError keeps the first one of a command)
+// and returns a failure value. The operations that change the volume
+// (allocation, fork writes, B-tree and catalog changes, enterFolder) and
+// flushVolume do nothing while an error is pending; the reading ones
+// (sector, node and fork reads, lookups, listFolder) do not look at the
+// word, so a caller tests it after them. The engine clears the word only
+// where a failure is expected and answered, each said at its declaration:
+// the scan's probes (selectDrive, scanVolumes), askReadOnly, mountVolume
+// (on entry, and after its root-name lookup) and folderById (a parent
+// whose items cannot be listed); the checker turns engine failures into
+// problems and the formatters clear the word once they have shown it.
 #pragma once
 
 #include <cstddef>
@@ -154,12 +165,21 @@ int detectBlockRatio(DriveEntry& entry);
 // change that was interrupted on the medium (hfs/journal.h), asks the drive
 // its sector size, detects the block ratio and scans for volumes.
 void selectDrive(int driveIndex);
-// Finds every HFS volume on the current drive into volumeList.
+// Finds every HFS volume on the current drive into volumeList. A probe that
+// fails (the block-ratio probe, the medium-size probe, a later session of a
+// disc that cannot be read) is not an error: the word is cleared and the
+// scan goes on without it. errNoHfsVolume when nothing is found.
 void scanVolumes();
 // Sets the volume position from a volume entry (start and length).
 void setVolumePosition(const VolumeEntry& v);
-// Asks "Mount volume read only?" when the alternate MDB is missing.
+// Asks "Mount volume read only?" when the alternate MDB is missing; a
+// failed read of it counts as missing (the word is cleared).
 void askReadOnly();
+// Mounts the volume at the current position. Starts afresh (a pending
+// error is cleared first); a volume whose MDB or B-tree headers do not hold
+// up gives errNoHfsVolume or errBadNode (a failed read its own code).
+// Failing to find the root folder's own name is not an error: the MDB's
+// name stays.
 void mountVolume();
 // Why the last mountVolume failed with errBadNode, in one sentence naming
 // the structure (and node) at fault; empty after a mount that succeeded or
@@ -286,7 +306,8 @@ int lookupCatalogItem(uint32_t parentId, const uint8_t* name, CatalogItem& item)
 // The catalog record of a folder named by its ID, found through its thread
 // record (by its ID among the parent's items when the thread's name has
 // gone astray); parentId receives the folder that holds it. Same results
-// as lookupCatalogItem.
+// as lookupCatalogItem; a damaged node met while listing the parent's
+// items in that search is not an error (the word is cleared: 0).
 int folderById(uint32_t folderId, CatalogItem& item, uint32_t& parentId);
 // Finds an item by a path of names relative to a folder (each name
 // length-prefixed); parentId receives the folder that holds the last name.

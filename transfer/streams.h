@@ -93,7 +93,8 @@ int resolvePcTarget(char* name, const char* extension);
 
 // Creates the Mac file named by the PC name (cut to 31 characters) in
 // currentFolderId and opens the fork (dataFork or resourceFork) for writing;
-// a name clash goes to the "Mac Name Already Exists" dialog. targetGo with
+// a name clash (errNameExists, which is then cleared) goes to the "Mac Name
+// Already Exists" dialog. targetGo with
 // `stream` open, targetFailed (lastError set), targetSkip or targetCancel.
 int createMacTarget(const char* pcName, uint8_t fork, TransferFile& file, int& stream);
 
