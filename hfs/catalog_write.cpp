@@ -24,8 +24,6 @@ namespace verrin {
 
 namespace {
 
-constexpr uint8_t fileThreadFlag = 0x02;  // filFlags: a file thread exists
-
 // A name the catalog can hold: 1 to 31 characters, no ':' (the Mac's path
 // separator).
 bool validName(const uint8_t* name)
@@ -237,7 +235,7 @@ void deleteFile(const uint8_t* name)
     if (lastError != errNone) return;
     const bool wasPinned = (ref.buffer->flags & bufPinned) != 0;
     pinBuffer(ref.buffer);
-    const bool hasThread = (ref.buffer->data[ref.offset + 2] & fileThreadFlag) != 0;
+    const bool hasThread = (ref.buffer->data[ref.offset + fil::flags] & fil::threadExists) != 0;
     releaseFork(ref, resourceFork);
     releaseFork(ref, dataFork);
     if (!wasPinned) unpinBuffer(ref.buffer);
@@ -260,6 +258,52 @@ void deleteFile(const uint8_t* name)
     if (currentFolderId == 2) addToMdb16(mdb::nmFls, -1);
 }
 
+namespace {
+
+// The leaf record of a file or folder: where it lies, its kind and a copy
+// of its data, so that it can be written again under another key.
+struct ItemRecord {
+    RecordPosition pos;
+    uint16_t dataOff;
+    uint8_t type;
+    uint32_t dataLength;
+    uint8_t data[fil::recordSize];
+};
+
+// Finds the item NAME in FOLDERID. False when it is missing (the lookup's
+// error stands) or its record is neither a whole file nor a whole folder
+// record (errBadNode).
+bool readItemRecord(uint32_t folderId, const uint8_t* name, ItemRecord& item)
+{
+    item.pos = findCatalogRecord(catalogRoot(), folderId, name);
+    if (!item.pos.found) return false;
+    item.dataOff = recordDataOffset(item.pos.buffer, item.pos.offset);
+    const uint32_t end = item.pos.offset + recordSize(item.pos.buffer, item.pos.index);
+    item.type = item.pos.buffer->data[item.dataOff];
+    item.dataLength = item.type == cdrFolder ? dir::recordSize : fil::recordSize;
+    if ((item.type != cdrFolder && item.type != cdrFile) || item.dataOff + item.dataLength > end) {
+        setError(errBadNode);
+        return false;
+    }
+    std::memcpy(item.data, item.pos.buffer->data + item.dataOff, item.dataLength);
+    return true;
+}
+
+// Moves an item's record from its old key to a new parent and name; the
+// thread and the counts are the caller's.
+void rekeyItemRecord(const ItemRecord& item, uint32_t oldParentId, const uint8_t* oldName, uint32_t newParentId,
+                     const uint8_t* newName)
+{
+    uint8_t key[40];
+    buildCatalogKey(key, oldParentId, oldName);
+    treeDelete(catalogTree, key);
+    uint8_t record[160];
+    const uint16_t length = buildLeafRecord(record, newParentId, newName, item.data, item.dataLength);
+    treeInsert(catalogTree, record, length);
+}
+
+}  // namespace
+
 void renameItem(const uint8_t* name, const uint8_t* newName)
 {
     if (!canChangeCurrentFolder()) return;
@@ -267,18 +311,10 @@ void renameItem(const uint8_t* name, const uint8_t* newName)
         setError(errMacCreate);
         return;
     }
-    RecordPosition pos = findCatalogRecord(catalogRoot(), currentFolderId, name);
-    if (!pos.found) return;
-    const uint16_t dataOff = recordDataOffset(pos.buffer, pos.offset);
-    const uint32_t end = pos.offset + recordSize(pos.buffer, pos.index);
-    const uint8_t type = pos.buffer->data[dataOff];
-    const uint32_t dataLength = type == cdrFolder ? dir::recordSize : fil::recordSize;
-    if ((type != cdrFolder && type != cdrFile) || dataOff + dataLength > end) {
-        setError(errBadNode);
-        return;
-    }
-    uint8_t data[fil::recordSize];
-    std::memcpy(data, pos.buffer->data + dataOff, dataLength);
+    ItemRecord item;
+    if (!readItemRecord(currentFolderId, name, item)) return;
+    const uint8_t type = item.type;
+    const uint8_t* data = item.data;
     // Another item of that name stops the rename before anything changes.
     if (compareMacNames(name, newName) != 0) {
         CatalogItem other;
@@ -289,19 +325,14 @@ void renameItem(const uint8_t* name, const uint8_t* newName)
             return;
         }
     }
-    uint8_t key[40];
-    buildCatalogKey(key, currentFolderId, name);
-    treeDelete(catalogTree, key);
-    uint8_t record[160];
-    const uint16_t length = buildLeafRecord(record, currentFolderId, newName, data, dataLength);
-    treeInsert(catalogTree, record, length);
+    rekeyItemRecord(item, currentFolderId, name, currentFolderId, newName);
     if (lastError != errNone) return;
 
     if (type == cdrFolder) {
         uint16_t tdata = 0;
         RecordPosition tpos = findTyped(read32(data + dir::dirId), nullptr, cdrFolderThread, tdata);
         if (tpos.found) putThreadName(tpos.buffer, tdata, newName);
-    } else if (data[2] & fileThreadFlag) {
+    } else if (data[fil::flags] & fil::threadExists) {
         RecordPosition tpos;
         uint16_t tdata = 0;
         if (findFileThread(read32(data + fil::flNum), tpos, tdata) == 1) putThreadName(tpos.buffer, tdata, newName);
@@ -313,18 +344,10 @@ void moveItem(const uint8_t* name, uint32_t targetFolderId)
     if (!canChangeCurrentFolder()) return;
     const uint32_t sourceFolderId = currentFolderId;
     if (targetFolderId == sourceFolderId) return;
-    RecordPosition pos = findCatalogRecord(catalogRoot(), sourceFolderId, name);
-    if (!pos.found) return;
-    const uint16_t dataOff = recordDataOffset(pos.buffer, pos.offset);
-    const uint32_t end = pos.offset + recordSize(pos.buffer, pos.index);
-    const uint8_t type = pos.buffer->data[dataOff];
-    const uint32_t dataLength = type == cdrFolder ? dir::recordSize : fil::recordSize;
-    if ((type != cdrFolder && type != cdrFile) || dataOff + dataLength > end) {
-        setError(errBadNode);
-        return;
-    }
-    uint8_t data[fil::recordSize];
-    std::memcpy(data, pos.buffer->data + dataOff, dataLength);
+    ItemRecord item;
+    if (!readItemRecord(sourceFolderId, name, item)) return;
+    const uint8_t type = item.type;
+    const uint8_t* data = item.data;
     const uint32_t id = read32(data + (type == cdrFolder ? dir::dirId : fil::flNum));
 
     // The target: a folder that is not the moved folder nor inside it, and
@@ -356,12 +379,7 @@ void moveItem(const uint8_t* name, uint32_t targetFolderId)
         return;
     }
 
-    uint8_t key[40];
-    buildCatalogKey(key, sourceFolderId, name);
-    treeDelete(catalogTree, key);
-    uint8_t record[160];
-    const uint16_t length = buildLeafRecord(record, targetFolderId, name, data, dataLength);
-    treeInsert(catalogTree, record, length);
+    rekeyItemRecord(item, sourceFolderId, name, targetFolderId, name);
     if (lastError != errNone) return;
 
     // The thread names the new parent.
@@ -386,16 +404,11 @@ void moveItem(const uint8_t* name, uint32_t targetFolderId)
 void setItemAttributes(const uint8_t* name, const AttributeChange& change)
 {
     if (!canChangeCurrentFolder()) return;
-    RecordPosition pos = findCatalogRecord(catalogRoot(), currentFolderId, name);
-    if (!pos.found) return;
-    const uint16_t dataOff = recordDataOffset(pos.buffer, pos.offset);
-    const uint32_t end = pos.offset + recordSize(pos.buffer, pos.index);
-    const uint8_t type = pos.buffer->data[dataOff];
-    const uint32_t dataLength = type == cdrFolder ? dir::recordSize : fil::recordSize;
-    if ((type != cdrFolder && type != cdrFile) || dataOff + dataLength > end) {
-        setError(errBadNode);
-        return;
-    }
+    ItemRecord item;
+    if (!readItemRecord(currentFolderId, name, item)) return;
+    const RecordPosition& pos = item.pos;
+    const uint16_t dataOff = item.dataOff;
+    const uint8_t type = item.type;
     if (type == cdrFolder && change.locked >= 0) {
         setError(errNotSupported);  // HFS keeps no locked flag for folders
         return;
