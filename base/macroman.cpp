@@ -1,6 +1,9 @@
 // Mac Roman <-> UTF-8. See macroman.h.
 #include "base/macroman.h"
 
+#include <array>
+#include <cstring>
+
 namespace verrin {
 
 namespace {
@@ -18,20 +21,60 @@ constexpr uint16_t highHalf[128] = {
     0x0131, 0x02C6, 0x02DC, 0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7,
 };
 
-uint32_t toUnicode(uint8_t c)
+constexpr uint32_t toUnicode(uint8_t c)
 {
     if (c < 0x20) return 0x2400u + c;
     if (c < 0x80) return c;
     return highHalf[c - 0x80];
 }
 
+// The UTF-8 bytes of each Mac Roman character (at most three), worked out
+// once at compile time: names are converted by copying them.
+struct Utf8Char {
+    char bytes[4];
+    uint8_t length;
+};
+constexpr std::array<Utf8Char, 256> utf8Chars = [] {
+    std::array<Utf8Char, 256> table{};
+    for (unsigned c = 0; c < 256; ++c) {
+        const uint32_t u = toUnicode(static_cast<uint8_t>(c));
+        Utf8Char& e = table[c];
+        if (u < 0x80) {
+            e = {{static_cast<char>(u)}, 1};
+        } else if (u < 0x800) {
+            e = {{static_cast<char>(0xC0 | (u >> 6)), static_cast<char>(0x80 | (u & 0x3F))}, 2};
+        } else {
+            e = {{static_cast<char>(0xE0 | (u >> 12)), static_cast<char>(0x80 | ((u >> 6) & 0x3F)),
+                  static_cast<char>(0x80 | (u & 0x3F))},
+                 3};
+        }
+    }
+    return table;
+}();
+
 }  // namespace
+
+void appendMacRoman(std::string& out, const uint8_t* chars, size_t length)
+{
+    char piece[256 * 3 + sizeof(Utf8Char::bytes)];
+    while (length > 0) {
+        const size_t count = length < 256 ? length : 256;
+        size_t used = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const Utf8Char& e = utf8Chars[chars[i]];
+            std::memcpy(piece + used, e.bytes, sizeof e.bytes);
+            used += e.length;
+        }
+        out.append(piece, used);
+        chars += count;
+        length -= count;
+    }
+}
 
 std::string macRomanToUtf8(const uint8_t* chars, size_t length)
 {
     std::string s;
-    s.reserve(length);
-    for (size_t i = 0; i < length; ++i) appendUtf8(s, toUnicode(chars[i]));
+    appendMacRoman(s, chars, length);
     return s;
 }
 

@@ -14,6 +14,8 @@
 namespace verrin {
 
 std::string macRomanToUtf8(const uint8_t* chars, size_t length);
+// The same, appended to `out` (listings build their lines this way).
+void appendMacRoman(std::string& out, const uint8_t* chars, size_t length);
 // A length-prefixed Mac name.
 inline std::string macNameToUtf8(const uint8_t* name) { return macRomanToUtf8(name + 1, name[0]); }
 // Converts UTF-8 text to Mac Roman; false when a character has no Mac Roman

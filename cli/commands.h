@@ -113,6 +113,15 @@ std::string fourChars(const uint8_t* p);
 // An HFS date as local wall-clock time, "YYYY-MM-DDTHH:MM:SS".
 std::string isoDate(uint32_t hfsDate);
 std::string jsonString(const std::string& s);
+// The same texts appended to `out`, as listings build their lines: a
+// length-prefixed name, a type or creator code, the date (`separator`
+// between day and time; `seconds` false ends it at the minutes), a quoted
+// and escaped JSON string, a number in decimal right-aligned in `width`.
+void appendItemName(std::string& out, const uint8_t* name);
+void appendFourChars(std::string& out, const uint8_t* p);
+void appendIsoDate(std::string& out, uint32_t hfsDate, char separator = 'T', bool seconds = true);
+void appendJsonString(std::string& out, std::string_view s);
+void appendNumber(std::string& out, uint32_t value, size_t width = 0);
 bool wantsHelp(int argc, char** argv);
 
 // ---------------------------------------------------------------------------

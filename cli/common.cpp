@@ -1,5 +1,6 @@
 // Helpers shared by verrin-cli's commands. See commands.h.
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -260,7 +261,20 @@ std::string itemName(const uint8_t* name) { return macNameToUtf8(name); }
 
 std::string fourChars(const uint8_t* p) { return macRomanToUtf8(p, 4); }
 
-std::string isoDate(uint32_t hfsDate)
+void appendItemName(std::string& out, const uint8_t* name) { appendMacRoman(out, name + 1, name[0]); }
+
+void appendFourChars(std::string& out, const uint8_t* p) { appendMacRoman(out, p, 4); }
+
+void appendNumber(std::string& out, uint32_t value, size_t width)
+{
+    char digits[10];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    const auto length = static_cast<size_t>(end - digits);
+    if (width > length) out.append(width - length, ' ');
+    out.append(digits, length);
+}
+
+void appendIsoDate(std::string& out, uint32_t hfsDate, char separator, bool seconds)
 {
     // Seconds since 1904-01-01 read as wall-clock time: civil date from days.
     const int64_t days1904 = hfsDate / 86400;
@@ -276,34 +290,65 @@ std::string isoDate(uint32_t hfsDate)
     const int64_t d = doy - (153 * mp + 2) / 5 + 1;
     const int64_t m = mp < 10 ? mp + 3 : mp - 9;
     if (m <= 2) ++y;
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02u:%02u:%02u", static_cast<int>(y), static_cast<int>(m),
-                  static_cast<int>(d), secs / 3600, secs / 60 % 60, secs % 60);
+    // Years 1904..2040: four digits; the fields below two.
+    const auto twoDigits = [](char* at, uint32_t value) {
+        at[0] = static_cast<char>('0' + value / 10);
+        at[1] = static_cast<char>('0' + value % 10);
+    };
+    char text[19];
+    twoDigits(text, static_cast<uint32_t>(y / 100));
+    twoDigits(text + 2, static_cast<uint32_t>(y % 100));
+    text[4] = '-';
+    twoDigits(text + 5, static_cast<uint32_t>(m));
+    text[7] = '-';
+    twoDigits(text + 8, static_cast<uint32_t>(d));
+    text[10] = separator;
+    twoDigits(text + 11, secs / 3600);
+    text[13] = ':';
+    twoDigits(text + 14, secs / 60 % 60);
+    text[16] = ':';
+    twoDigits(text + 17, secs % 60);
+    out.append(text, seconds ? sizeof text : 16);
+}
+
+std::string isoDate(uint32_t hfsDate)
+{
+    std::string text;
+    appendIsoDate(text, hfsDate);
     return text;
 }
 
-std::string jsonString(const std::string& s)
+void appendJsonString(std::string& out, std::string_view s)
 {
-    std::string out = "\"";
-    for (const char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
+    out += '"';
+    size_t plain = 0;  // start of the run of characters that need no escape
+    for (size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(s, plain, i - plain);
+        plain = i + 1;
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
         case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                out += esc;
-            } else {
-                out += static_cast<char>(c);
-            }
+        default: {
+            constexpr char hex[] = "0123456789abcdef";
+            const char escape[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+            out.append(escape, sizeof escape);
+        }
         }
     }
-    return out + "\"";
+    out.append(s, plain, s.size() - plain);
+    out += '"';
+}
+
+std::string jsonString(const std::string& s)
+{
+    std::string out;
+    appendJsonString(out, s);
+    return out;
 }
 
 bool wantsHelp(int argc, char** argv)

@@ -26,66 +26,132 @@ struct ListOptions {
 bool isInvisible(const CatalogItem& it) { return (read16(it.finderInfo + finder::flags) & finder::isInvisible) != 0; }
 bool isLocked(const CatalogItem& it) { return it.kind == cdrFile && (it.fileFlags & fil::locked) != 0; }
 
-// One item as a JSON object: its path from the root, kind, ID, the Finder
-// flags word with the two flags it is listed by, the forks or the count of
-// items inside, and both dates.
-std::string jsonItem(const CatalogItem& it, const std::string& path)
+// A listing's text, written to standard output in pieces of 64 KB or more
+// rather than line by line.
+struct Listing {
+    std::string text;
+    bool writeFailed = false;
+};
+constexpr size_t listingPiece = 64 * 1024;
+
+void writeListing(Listing& out)
+{
+    if (!out.text.empty() && std::fwrite(out.text.data(), 1, out.text.size(), stdout) != out.text.size())
+        out.writeFailed = true;
+    out.text.clear();
+}
+
+// Scratch texts reused from item to item of a listing.
+struct ItemTexts {
+    std::string name;     // the item's name in UTF-8
+    std::string escaped;  // the same as a JSON string
+};
+
+// One item as a JSON object: its path from the root (`folderPrefix`: the
+// folder's path as a JSON string with its ':' and without its closing
+// quote; empty for the root), kind, ID, the Finder flags word with the two
+// flags it is listed by, the forks or the count of items inside, and both
+// dates.
+void appendJsonItem(std::string& out, const CatalogItem& it, std::string_view folderPrefix, ItemTexts& texts)
 {
     const bool isFolder = it.kind == cdrFolder;
-    char numbers[160];
-    std::string out = "{\"name\": " + jsonString(itemName(it.name)) + ", \"path\": " + jsonString(path) +
-                      ", \"kind\": \"" + (isFolder ? "folder" : "file") + "\"";
-    std::snprintf(numbers, sizeof numbers, ", \"id\": %u, \"flags\": %u, \"invisible\": %s, \"locked\": %s", it.id,
-                  static_cast<unsigned>(read16(it.finderInfo + finder::flags)), isInvisible(it) ? "true" : "false",
-                  isLocked(it) ? "true" : "false");
-    out += numbers;
-    if (isFolder) {
-        std::snprintf(numbers, sizeof numbers, ", \"items\": %u", it.valence);
-        out += numbers;
+    texts.name.clear();
+    appendItemName(texts.name, it.name);
+    texts.escaped.clear();
+    appendJsonString(texts.escaped, texts.name);
+    out += "{\"name\": ";
+    out += texts.escaped;
+    out += ", \"path\": ";
+    if (folderPrefix.empty()) {
+        out += texts.escaped;
     } else {
-        out += ", \"type\": " + jsonString(fourChars(it.finderInfo)) +
-               ", \"creator\": " + jsonString(fourChars(it.finderInfo + 4));
-        std::snprintf(numbers, sizeof numbers, ", \"data\": %u, \"rsrc\": %u", it.dataLength, it.rsrcLength);
-        out += numbers;
+        out += folderPrefix;
+        out.append(texts.escaped, 1);
     }
-    return out + ", \"created\": \"" + isoDate(it.createDate) + "\", \"modified\": \"" + isoDate(it.modifyDate) +
-           "\"}";
+    out += isFolder ? ", \"kind\": \"folder\", \"id\": " : ", \"kind\": \"file\", \"id\": ";
+    appendNumber(out, it.id);
+    out += ", \"flags\": ";
+    appendNumber(out, read16(it.finderInfo + finder::flags));
+    out += isInvisible(it) ? ", \"invisible\": true" : ", \"invisible\": false";
+    out += isLocked(it) ? ", \"locked\": true" : ", \"locked\": false";
+    if (isFolder) {
+        out += ", \"items\": ";
+        appendNumber(out, it.valence);
+    } else {
+        texts.name.clear();
+        appendFourChars(texts.name, it.finderInfo);
+        out += ", \"type\": ";
+        appendJsonString(out, texts.name);
+        texts.name.clear();
+        appendFourChars(texts.name, it.finderInfo + 4);
+        out += ", \"creator\": ";
+        appendJsonString(out, texts.name);
+        out += ", \"data\": ";
+        appendNumber(out, it.dataLength);
+        out += ", \"rsrc\": ";
+        appendNumber(out, it.rsrcLength);
+    }
+    out += ", \"created\": \"";
+    appendIsoDate(out, it.createDate);
+    out += "\", \"modified\": \"";
+    appendIsoDate(out, it.modifyDate);
+    out += "\"}";
 }
 
 // One line of `ls -l`, as hfsutils' hls -l marks items: "d" a folder, "f" a
 // file, "F" a locked file, then "i" for an invisible one.
-void printLongLine(const CatalogItem& it)
+void appendLongLine(std::string& out, const CatalogItem& it)
 {
-    const std::string name = itemName(it.name);
-    const std::string date = isoDate(it.modifyDate).replace(10, 1, " ").substr(0, 16);
-    const char kind = it.kind == cdrFolder ? 'd' : isLocked(it) ? 'F' : 'f';
-    const char invisible = isInvisible(it) ? 'i' : ' ';
-    if (it.kind == cdrFolder)
-        std::printf("%c%c %-9s  %10u %-11s  %s  %s\n", kind, invisible, "", it.valence,
-                    it.valence == 1 ? "item" : "items", date.c_str(), name.c_str());
-    else
-        std::printf("%c%c %s/%s  %10u  %10u  %s  %s\n", kind, invisible, fourChars(it.finderInfo).c_str(),
-                    fourChars(it.finderInfo + 4).c_str(), it.dataLength, it.rsrcLength, date.c_str(), name.c_str());
+    out += it.kind == cdrFolder ? 'd' : isLocked(it) ? 'F' : 'f';
+    out += isInvisible(it) ? 'i' : ' ';
+    if (it.kind == cdrFolder) {
+        out.append(12, ' ');
+        appendNumber(out, it.valence, 10);
+        out += it.valence == 1 ? " item         " : " items        ";
+    } else {
+        out += ' ';
+        appendFourChars(out, it.finderInfo);
+        out += '/';
+        appendFourChars(out, it.finderInfo + 4);
+        out += "  ";
+        appendNumber(out, it.dataLength, 10);
+        out += "  ";
+        appendNumber(out, it.rsrcLength, 10);
+        out += "  ";
+    }
+    appendIsoDate(out, it.modifyDate, ' ', false);
+    out += "  ";
+    appendItemName(out, it.name);
+    out += '\n';
 }
 
 // Lists the items of a folder and, recursively, of the folders inside it.
 // `first` tracks the JSON array's separators across the whole walk.
-bool listItems(const std::vector<CatalogItem>& items, const std::string& folderPath, const ListOptions& options,
-               bool& first, int depth)
+bool listItems(Listing& out, const std::vector<CatalogItem>& items, const std::string& folderPath,
+               const ListOptions& options, bool& first, int depth)
 {
     if (depth > 200) {
         setError(errBadNode);
         return false;
     }
+    std::string folderPrefix;
+    if (options.json && !folderPath.empty()) {
+        appendJsonString(folderPrefix, folderPath + ":");
+        folderPrefix.pop_back();
+    }
+    ItemTexts texts;
     for (const CatalogItem& it : items) {
-        const std::string path = joinPath(folderPath, itemName(it.name));
-        if (options.json)
-            std::printf("%s%s", first ? "" : ",\n ", jsonItem(it, path).c_str());
-        else if (options.longForm)
-            printLongLine(it);
-        else
-            std::printf("%s%s\n", itemName(it.name).c_str(), it.kind == cdrFolder ? ":" : "");
+        if (options.json) {
+            if (!first) out.text += ",\n ";
+            appendJsonItem(out.text, it, folderPrefix, texts);
+        } else if (options.longForm) {
+            appendLongLine(out.text, it);
+        } else {
+            appendItemName(out.text, it.name);
+            out.text += it.kind == cdrFolder ? ":\n" : "\n";
+        }
         first = false;
+        if (out.text.size() >= listingPiece) writeListing(out);
     }
     if (!options.recursive) return true;
     for (const CatalogItem& it : items) {
@@ -93,8 +159,8 @@ bool listItems(const std::vector<CatalogItem>& items, const std::string& folderP
         const std::string path = joinPath(folderPath, itemName(it.name));
         std::vector<CatalogItem> inside;
         if (!listFolder(it.id, inside)) return false;
-        if (!options.json) std::printf("\n%s:\n", path.c_str());
-        if (!listItems(inside, path, options, first, depth + 1)) return false;
+        if (!options.json) out.text += "\n" + path + ":\n";
+        if (!listItems(out, inside, path, options, first, depth + 1)) return false;
     }
     return true;
 }
@@ -158,15 +224,23 @@ int cmdLs(int argc, char** argv)
     if (folder.kind != cdrFolder) {
         items.push_back(folder);
         names.pop_back();
-    } else if (!listFolder(folder.id, items)) {
-        return failWithError(shown.c_str());
+    } else {
+        items.reserve(folder.valence);  // a 16-bit count: bounded whatever the volume says
+        if (!listFolder(folder.id, items)) return failWithError(shown.c_str());
     }
     std::string folderPath;
     for (const auto& n : names) folderPath = joinPath(folderPath, itemName(n.data()));
-    if (options.json) std::fputs("[", stdout);
+    Listing out;
+    if (options.json) out.text += "[";
     bool first = true;
-    if (!listItems(items, folderPath, options, first, 0)) return failWithError(shown.c_str());
-    if (options.json) std::puts("]");
+    const bool listed = listItems(out, items, folderPath, options, first, 0);
+    if (listed && options.json) out.text += "]\n";
+    writeListing(out);
+    if (!listed) return failWithError(shown.c_str());
+    if (out.writeFailed || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "%s\n", errorText(errPcWrite));
+        return 1;
+    }
     return 0;
 }
 

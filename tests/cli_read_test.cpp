@@ -69,6 +69,13 @@ TEST(CliRead, ListsCatsAndDescribesAVolume)
     EXPECT_NE(r.out.find("\"name\": \"Caf\xC3\xA9 Disk\", \"blockSize\": 512, \"blocks\": 2874"), std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("\"files\": 1, \"folders\": 1, \"created\": \""), std::string::npos);
+
+    // Quotes and backslashes escaped in names and in the folder part of paths.
+    ASSERT_EQ(runCli({"mkdir", "-p", image, "Docs:Say \"hi\" \\ now:In"}).exitCode, 0);
+    r = runCli({"ls", "-R", "--json", image});
+    EXPECT_NE(r.out.find(R"({"name": "In", "path": "Docs:Say \"hi\" \\ now:In", "kind": "folder")"), std::string::npos)
+        << r.out;
+    EXPECT_TRUE(r.out.starts_with("[{") && r.out.ends_with("}]\n")) << r.out;
 }
 
 // Every mistake a user makes on the command line: a message that says what
