@@ -41,19 +41,20 @@ namespace verrin {
 namespace {
 
 // Changes to the Mac volume (files copied to it, items deleted from it) are
-// committed in groups, since each commit waits for the medium: after this
-// many items or this long since the last commit, and whatever was done when
-// the command stops.
-constexpr uint32_t groupItems = 256;
+// committed in groups, since each commit waits for the medium: once this
+// long has passed since the last commit (at most that much work is lost to
+// a crash), or once this many sectors have changed (4 MB of them, held in
+// the cache with as much again of before-images until the commit: the
+// memory a group takes), and whatever was done when the command stops.
 constexpr auto groupTime = std::chrono::milliseconds(500);
+constexpr size_t groupSectors = 8192;
 
 struct Run {
     bool working = false;  // false: the counting pass
     uint32_t files = 0;
     uint64_t bytes = 0;
     TranslationMode mode = DataFile;
-    // Mac items changed since the last commit, and when it was.
-    uint32_t uncommitted = 0;
+    // When the last commit was.
     std::chrono::steady_clock::time_point committed = std::chrono::steady_clock::now();
     std::vector<uint32_t> ancestors;  // Mac folder IDs on the walk's path
 };
@@ -212,9 +213,8 @@ template <typename F> void changeMacVolume(F&& change)
 void countChange(Run& run)
 {
     const auto now = std::chrono::steady_clock::now();
-    if (lastError != errNone || (++run.uncommitted < groupItems && now - run.committed < groupTime)) return;
+    if (lastError != errNone || (changedSectors() < groupSectors && now - run.committed < groupTime)) return;
     flushVolume();
-    run.uncommitted = 0;
     run.committed = now;
 }
 

@@ -226,8 +226,8 @@ int cmdRm(int argc, char** argv)
                   "Deletes files and empty folders; with -r folders with everything inside\n"
                   "them, innermost first. Every path is checked before anything is deleted;\n"
                   "then the items go in the order given, as the window deletes them: the\n"
-                  "volume is written every 256 items (or half second) and after each path,\n"
-                  "so a failure keeps what was deleted before it.");
+                  "volume is written every half second (or 4 MB of changed sectors) and\n"
+                  "after each path, so a failure keeps what was deleted before it.");
         std::puts(forceHelp);
         return 0;
     }

@@ -15,9 +15,11 @@
 //     ascending runs (hfs/journal.h): the medium holds all of a flush or
 //     none of it. revertVolume brings each dirty buffer back to what the
 //     medium holds: its before-image, or the medium's sector re-read.
-//   - A savepoint holds the content of every buffer dirty when it was
-//     taken, the control records and the allocators' memory; the buffers
-//     dirtied after it are the tail of the dirty list from its length then.
+//   - A savepoint holds the control records and the allocators' memory as
+//     they were when it was taken, and the content then of every buffer
+//     dirty at that moment and changed since (kept at its first change);
+//     the buffers dirtied after it are the tail of the dirty list from its
+//     length then.
 // Buffers come from a pool of blocks of buffers, returned when the cache is
 // emptied. Calls the drive table, the commit and the error word.
 #include <algorithm>
@@ -51,14 +53,22 @@ std::vector<CacheBuffer*> dirtyBuffers;
 // buffer instead of growing the cache (64 MB of sectors).
 constexpr size_t cacheSoftLimit = 131072;
 
-// The savepoint, while one is taken.
+// The savepoint, while one is taken. Its number marks the buffers it has
+// dealt with (CacheBuffer::savepointNumber); every savepoint has a new one.
+struct SavedContent {
+    CacheBuffer* buffer;
+    std::array<uint8_t, 512> data;
+};
 struct Savepoint {
     bool taken = false;
-    std::vector<std::array<uint8_t, 512>> images;  // of dirtyBuffers[0 .. images.size())
+    uint64_t number = 0;
+    size_t dirtyCount = 0;             // the length of the dirty list when taken
+    std::vector<SavedContent> images;  // of those buffers changed since
     CacheBuffer extents{}, catalog{};
     AllocationState allocation;
 };
 Savepoint savepoint;
+uint64_t savepointsTaken = 0;
 
 // The pool: blocks of buffers, and the free ones chained through `next`.
 constexpr size_t poolBlock = 256;
@@ -167,10 +177,23 @@ DriveEntry* currentEntry()
 void markDirty(CacheBuffer* b)
 {
     b->checkedAs = nullptr;
-    if (b->flags & bufDirty) return;
+    // The control records live outside the cache, are never written, and
+    // the savepoint keeps them whole.
+    const bool control = b == &extentsControl || b == &catalogControl;
+    if (b->flags & bufDirty) {
+        // Dirty before the savepoint and changed for the first time since:
+        // the savepoint keeps its content as it was.
+        if (savepoint.taken && b->savepointNumber != savepoint.number && !control) {
+            SavedContent& saved = savepoint.images.emplace_back();
+            saved.buffer = b;
+            std::memcpy(saved.data.data(), b->data, 512);
+            b->savepointNumber = savepoint.number;
+        }
+        return;
+    }
     b->flags |= bufDirty;
-    // The control records live outside the cache and are never written.
-    if (b == &extentsControl || b == &catalogControl) return;
+    if (control) return;
+    b->savepointNumber = savepoint.taken ? savepoint.number : 0;
     if (b->fromMedium) keepBeforeImage(b);
     dirtyBuffers.push_back(b);
 }
@@ -426,12 +449,14 @@ void flushVolume()
     allocationCommitted();
 }
 
+size_t changedSectors() { return dirtyBuffers.size(); }
+
 void markSavepoint()
 {
     savepoint.taken = true;
-    savepoint.images.resize(dirtyBuffers.size());
-    for (size_t i = 0; i < dirtyBuffers.size(); ++i)
-        std::memcpy(savepoint.images[i].data(), dirtyBuffers[i]->data, 512);
+    savepoint.number = ++savepointsTaken;
+    savepoint.dirtyCount = dirtyBuffers.size();
+    savepoint.images.clear();
     savepoint.extents = extentsControl;
     savepoint.catalog = catalogControl;
     savepoint.allocation = allocation;
@@ -461,14 +486,13 @@ bool revertBuffer(CacheBuffer* b)
 void revertToSavepoint()
 {
     if (!savepoint.taken) return revertVolume();
-    const size_t kept = savepoint.images.size();
-    while (dirtyBuffers.size() > kept) {
+    while (dirtyBuffers.size() > savepoint.dirtyCount) {
         if (!revertBuffer(dirtyBuffers.back())) return;
         dirtyBuffers.pop_back();
     }
-    for (size_t i = 0; i < kept; ++i) {
-        std::memcpy(dirtyBuffers[i]->data, savepoint.images[i].data(), 512);
-        dirtyBuffers[i]->checkedAs = nullptr;
+    for (const SavedContent& saved : savepoint.images) {
+        std::memcpy(saved.buffer->data, saved.data.data(), 512);
+        saved.buffer->checkedAs = nullptr;
     }
     extentsControl = savepoint.extents;
     catalogControl = savepoint.catalog;

@@ -60,6 +60,9 @@ struct CacheBuffer {
     // The tree whose node checks this content passed (null until checked,
     // and again after any change).
     const BTree* checkedAs;
+    // While dirty: the number of the savepoint that holds this buffer's
+    // content as it was when taken, or that it became dirty under (0: none).
+    uint64_t savepointNumber;
     CacheBuffer* next;
     CacheBuffer* prev;
 };
@@ -189,6 +192,9 @@ const char* mountProblem();
 // stable storage when it returns without an error; after an error nothing
 // of it is on the medium and the changes stay in the cache.
 void flushVolume();
+// How many sectors have changed since the last flush (each is held in the
+// cache, most with its before-image, until the flush).
+size_t changedSectors();
 // Brings every changed buffer back to what the medium holds.
 void revertVolume();
 // A step within a flush: markSavepoint notes the changes made so far;
