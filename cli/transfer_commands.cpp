@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 #ifdef _WIN32
 #include <windows.h>
@@ -475,11 +477,16 @@ int cmdPut(int argc, char** argv)
             break;
         }
         rebuildPcPane();
+        // The pane's entries by name: a put of thousands of files looks each up once.
+        std::unordered_map<std::string_view, int> entryByName;
+        for (size_t k = 0; k < pcPane.entries.size(); ++k)
+            entryByName.emplace(pcPane.entries[k].name, static_cast<int>(k));
         std::vector<int> selection;
         for (; i < args.size(); ++i) {
             const std::filesystem::path item(args[i]);
             if ((item.has_parent_path() ? item.parent_path() : ".") != directory) break;
-            const int index = findPcEntry(pcNameFromHost(item.filename().string()));
+            const auto found = entryByName.find(pcNameFromHost(item.filename().string()));
+            const int index = found == entryByName.end() ? -1 : found->second;
             if (index < 0) {
                 std::fprintf(stderr, "%s: not found in its directory\n", args[i].c_str());
                 status = 1;

@@ -309,6 +309,13 @@ std::string hostPath(const char* name)
 
 std::string pcNameFromHost(std::string_view hostName)
 {
+    // A single name the ANSI set spells exactly stands for itself: no alias,
+    // so no need for the directory that holds it.
+    if (hostName.find('/') == std::string_view::npos) {
+        bool exact = true;
+        std::string ansi = ansiOfHostName(hostName, exact);
+        if (exact) return ansi;
+    }
     std::string out;
     walkPath(hostName, [&](const std::string& directory, std::string_view part, bool last) {
         bool exact = true;
