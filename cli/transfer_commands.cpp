@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 #ifdef _WIN32
 #include <windows.h>
@@ -89,6 +91,38 @@ int policyAskNewName(bool mac, const char* name, char* newName, int newNameSize)
     }
     std::fprintf(stderr, "%s: exists (use --rename, --overwrite or --skip)\n", pcHostName(name).c_str());
     return collisionCancel;
+}
+
+// A PC path of the command line: the directory it names its file in, and
+// the file's name there.
+struct PcArgument {
+    std::filesystem::path::string_type directory;
+    std::filesystem::path::string_type name;
+};
+
+PcArgument splitPcArgument(const std::string& text)
+{
+    const std::filesystem::path path(text);
+    return {path.has_parent_path() ? path.parent_path().native() : std::filesystem::path(".").native(),
+            path.filename().native()};
+}
+
+// Which of the names of `paths` (all of one directory) are plain files
+// there, links followed, found by listing the directory once: where the
+// listing carries each entry's kind, thousands of files cost no status call
+// each.
+std::unordered_set<std::filesystem::path::string_type> plainFilesAmong(std::span<const PcArgument> paths)
+{
+    std::unordered_set<std::filesystem::path::string_type> wanted, plain;
+    for (const PcArgument& p : paths) wanted.insert(p.name);
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(paths.front().directory, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::filesystem::path::string_type name = it->path().filename().native();
+        std::error_code kindError;
+        if (wanted.contains(name) && it->is_regular_file(kindError)) plain.insert(name);
+    }
+    return plain;
 }
 
 // A PC file named on the command line must be a file: says what it is
@@ -450,10 +484,25 @@ int cmdPut(int argc, char** argv)
             return failUsage("put", "--rsrc contradicts -m");
         request.transfer.mode = ResourceFile;
     }
+    // The PC paths, each checked to be a file; the paths of one directory in
+    // a row are checked together, and copied together below.
+    std::vector<PcArgument> pcPaths;
+    for (size_t i = 2; i < args.size(); ++i) pcPaths.push_back(splitPcArgument(args[i]));
+    const auto runEnd = [&](size_t first) {
+        size_t end = first;
+        while (end < pcPaths.size() && pcPaths[end].directory == pcPaths[first].directory) ++end;
+        return end;
+    };
     std::error_code ec;
-    for (size_t i = 2; i < args.size(); ++i) {
-        if (request.recursive && std::filesystem::is_directory(args[i], ec)) continue;
-        if (!isPcFileArgument(args[i])) return 1;
+    for (size_t first = 0; first < pcPaths.size();) {
+        const size_t end = runEnd(first);
+        const auto plain = plainFilesAmong(std::span(pcPaths).subspan(first, end - first));
+        for (; first < end; ++first) {
+            const std::string& arg = args[first + 2];
+            if (plain.contains(pcPaths[first].name)) continue;
+            if (request.recursive && std::filesystem::is_directory(arg, ec)) continue;
+            if (!isPcFileArgument(arg)) return 1;
+        }
     }
     if (!prepareTransfer(request.transfer)) return 1;
     if (codesGiven) setTranslationCodes(request.transfer.mode, type, creator);
@@ -466,13 +515,12 @@ int cmdPut(int argc, char** argv)
     const std::filesystem::path home = std::filesystem::current_path(ec);
     prepareBatch(request, false);
     int status = 0;
-    for (size_t i = 2; i < args.size() && status == 0;) {
-        const std::filesystem::path path(args[i]);
-        const std::filesystem::path directory = path.has_parent_path() ? path.parent_path() : ".";
+    for (size_t first = 0; first < pcPaths.size() && status == 0;) {
+        const size_t end = runEnd(first);
         std::filesystem::current_path(home, ec);
-        std::filesystem::current_path(directory, ec);
+        std::filesystem::current_path(pcPaths[first].directory, ec);
         if (ec || !showMacFolder(folder)) {
-            std::fprintf(stderr, "%s: cannot change to its directory\n", args[i].c_str());
+            std::fprintf(stderr, "%s: cannot change to its directory\n", args[first + 2].c_str());
             status = 1;
             break;
         }
@@ -482,13 +530,11 @@ int cmdPut(int argc, char** argv)
         for (size_t k = 0; k < pcPane.entries.size(); ++k)
             entryByName.emplace(pcPane.entries[k].name, static_cast<int>(k));
         std::vector<int> selection;
-        for (; i < args.size(); ++i) {
-            const std::filesystem::path item(args[i]);
-            if ((item.has_parent_path() ? item.parent_path() : ".") != directory) break;
-            const auto found = entryByName.find(pcNameFromHost(item.filename().string()));
+        for (; first < end; ++first) {
+            const auto found = entryByName.find(pcNameFromHost(std::filesystem::path(pcPaths[first].name).string()));
             const int index = found == entryByName.end() ? -1 : found->second;
             if (index < 0) {
-                std::fprintf(stderr, "%s: not found in its directory\n", args[i].c_str());
+                std::fprintf(stderr, "%s: not found in its directory\n", args[first + 2].c_str());
                 status = 1;
                 break;
             }
