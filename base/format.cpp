@@ -2,6 +2,8 @@
 // functions; on Windows the file-time and locale calls.
 #include "base/format.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -16,9 +18,8 @@ namespace {
 
 char dateTimeText[200];
 
-constexpr double kilo = 1024.0;
-constexpr double mega = 1024.0 * 1024.0;
-constexpr double giga = 1024.0 * 1024.0 * 1024.0;
+// Sizes are shown in units of 2^10, 2^20 and 2^30 bytes.
+constexpr unsigned kiloShift = 10, megaShift = 20, gigaShift = 30;
 
 struct Fields {
     int year, month, day, hour, minute, second;
@@ -117,20 +118,55 @@ int weekday(int y, int m, int d)
 
 }  // namespace
 
+namespace {
+
+// A whole number of bytes over 2^shift, with one decimal or none, right-aligned
+// in `width` and followed by `unit` (0: none), exactly as "%W.1lf" or
+// "%W.0lf" prints the quotient: the quotient is exact (a power of two
+// divides), and a tie rounds to the even digit as printf rounds it.
+std::string scaledText(uint64_t bytes, unsigned shift, bool oneDecimal, size_t width, char unit)
+{
+    const uint64_t scaled = oneDecimal ? bytes * 10 : bytes;
+    uint64_t rounded = scaled >> shift;
+    if (shift > 0) {
+        const uint64_t rest = scaled & ((uint64_t{1} << shift) - 1);
+        const uint64_t half = uint64_t{1} << (shift - 1);
+        if (rest > half || (rest == half && (rounded & 1))) ++rounded;
+    }
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, oneDecimal ? rounded / 10 : rounded).ptr;
+    if (oneDecimal) {
+        *end++ = '.';
+        *end++ = static_cast<char>('0' + rounded % 10);
+    }
+    if (unit) *end++ = unit;
+    const auto length = static_cast<size_t>(end - digits) - (unit ? 1 : 0);
+    return std::string(width > length ? width - length : 0, ' ') + std::string(digits, end);
+}
+
+}  // namespace
+
 void formatSize(double v, char* out, size_t capacity)
 {
+    if (capacity == 0) return;
+    // Sizes are whole byte counts (a fraction is dropped).
+    const uint64_t bytes = v <= 0 ? 0 : v >= 1.8e19 ? UINT64_MAX : static_cast<uint64_t>(v);
+    std::string text;
     if (v > 10885165114982.4)
-        std::snprintf(out, capacity, "%3.0lfG", v / giga);
+        text = scaledText(bytes, gigaShift, false, 3, 'G');
     else if (v > 1047527424.0)
-        std::snprintf(out, capacity, "%1.1lfG", v / giga);
+        text = scaledText(bytes, gigaShift, true, 1, 'G');
     else if (v > 10380902.4)
-        std::snprintf(out, capacity, "%3.0lfM", v / mega);
+        text = scaledText(bytes, megaShift, false, 3, 'M');
     else if (v > 1022976.0)
-        std::snprintf(out, capacity, "%1.1lfM", v / mega);
+        text = scaledText(bytes, megaShift, true, 1, 'M');
     else if (v > 9999.0)
-        std::snprintf(out, capacity, "%3.0lfK", v / kilo);
+        text = scaledText(bytes, kiloShift, false, 3, 'K');
     else
-        std::snprintf(out, capacity, "%4.0lf", v);
+        text = scaledText(bytes, 0, false, 4, 0);
+    const size_t length = std::min(text.size(), capacity - 1);
+    std::memcpy(out, text.data(), length);
+    out[length] = '\0';
 }
 
 std::string formatSize(double bytes)

@@ -2,9 +2,12 @@
 // conversions through the local time zone.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "base/format.h"
 #include "hfs/hfs.h"
@@ -30,6 +33,33 @@ TEST(SizeFormat, UnitsAndWidths)
     EXPECT_EQ(formatSize(20000000000000.0), "18626G");
     // Four characters for any size a list column shows.
     for (double v : {1.0, 999.0, 50000.0, 5e6, 5e8, 4294967295.0}) EXPECT_EQ(formatSize(v).size(), 4u) << v;
+}
+
+// The texts are printf's, rounding included: every range's edges, exact
+// halves (which round to the even digit) and sizes spread over all ranges.
+TEST(SizeFormat, RoundsAsPrintfDoes)
+{
+    const auto printed = [](double v) {
+        char text[64];
+        if (v > 10885165114982.4) std::snprintf(text, sizeof text, "%3.0lfG", v / 1073741824.0);
+        else if (v > 1047527424.0) std::snprintf(text, sizeof text, "%1.1lfG", v / 1073741824.0);
+        else if (v > 10380902.4) std::snprintf(text, sizeof text, "%3.0lfM", v / 1048576.0);
+        else if (v > 1022976.0) std::snprintf(text, sizeof text, "%1.1lfM", v / 1048576.0);
+        else if (v > 9999.0) std::snprintf(text, sizeof text, "%3.0lfK", v / 1024.0);
+        else std::snprintf(text, sizeof text, "%4.0lf", v);
+        return std::string(text);
+    };
+    std::vector<double> sizes;
+    for (double edge : {9999.0, 1022976.0, 10380902.0, 1047527424.0, 10885165114982.0})
+        for (double d = -2; d <= 2; ++d) sizes.push_back(edge + d);
+    // Odd multiples of 2^9, 2^18, 2^19, 2^28, 2^29 end in an exact half of
+    // the last digit shown in K, in M with and without a decimal, in G.
+    for (double odd = 1; odd < 20000; odd += 2)
+        for (int power : {9, 18, 19, 28, 29}) sizes.push_back(std::ldexp(odd, power));
+    std::srand(15);
+    for (int i = 0; i < 3000; ++i)
+        sizes.push_back(std::floor(std::ldexp(static_cast<double>(std::rand()) / RAND_MAX, i % 45)));
+    for (double v : sizes) EXPECT_EQ(formatSize(v), printed(v)) << v;
 }
 
 TEST(SizeFormat, GroupThousands)
