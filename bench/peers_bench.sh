@@ -15,8 +15,8 @@
 # the other side's changes are then synced too (sync FILE), so both sides
 # pay for durability. With VERRIN_BENCH_NO_JOURNAL=1 neither side syncs.
 # Usage: bench/peers_bench.sh [BUILD_DIR] [ROUNDS] [ONLY]
-#   ROUNDS defaults to 7; ONLY, a word such as "ls" or "put", runs only the
-#   operations whose label contains it.
+#   ROUNDS defaults to 7; ONLY, a word such as "ls", "put" or "100 MB", runs
+#   only the operations whose label contains it.
 set -euo pipefail
 . "$(dirname "$0")/common.sh"
 rounds="${2:-7}"
@@ -86,10 +86,12 @@ if want ls; then
 fi
 
 # One 100 MB file: read back from the volume, and put onto a fresh one.
-if want cat || want put; then
+big_put="put 100 MB / cp"
+small_put="put 2,000 x 4 KB / hcopy -r"
+if want "cat 100 MB fork / cat file" || want "$big_put"; then
     head -c 100000000 /dev/urandom > "$work/big.bin"
 fi
-if want cat; then
+if want "cat 100 MB fork / cat file"; then
     fresh_image "$work/big.img" 160M
     "$cli" put "$work/big.img" : "$work/big.bin" >/dev/null
     "$cli" cat "$work/big.img" big.bin | cmp -s - "$work/big.bin" || { echo "cat gives other bytes" >&2; exit 1; }
@@ -97,21 +99,24 @@ if want cat; then
     cat_plain() { cat "$work/big.bin"; }
     pair "cat 100 MB fork / cat file" 3 cat_ours cat_plain
 fi
-if want put; then
+if want "$big_put" || want "$small_put"; then
     fresh_image "$work/template.img" 160M
+fi
+if want "$big_put"; then
     prepare_big() {
         if [ "$1" = ours ]; then cp --sparse=always "$work/template.img" "$work/put.img"; else rm -f "$work/copy.bin"; fi
         sync -f "$work" 2>/dev/null || true
     }
     put_big() { "$cli" put "$work/put.img" : "$work/big.bin"; }
     cp_big() { cp "$work/big.bin" "$work/copy.bin" && durable "$work/copy.bin"; }
-    pair "put 100 MB / cp" 1 put_big cp_big prepare_big
+    pair "$big_put" 1 put_big cp_big prepare_big
     hmount "$work/put.img" >/dev/null
     hcopy -r ':big.bin' "$work/back.bin"
     humount >/dev/null
     cmp -s "$work/back.bin" "$work/big.bin" || { echo "the 100 MB file reads back differently" >&2; exit 1; }
     rm -f "$work/back.bin" "$work/copy.bin"
-
+fi
+if want "$small_put"; then
     mkdir "$work/small"
     for i in $(seq 1 2000); do head -c 4096 /dev/urandom > "$work/small/s$i"; done
     small=("$work"/small/*)
@@ -121,7 +126,7 @@ if want put; then
     }
     put_small() { "$cli" put "$work/put.img" Many "${small[@]}"; }
     hcopy_small() { hcopy -r "${small[@]}" ':Many:' && durable "$work/peer.img"; }
-    pair "put 2,000 x 4 KB / hcopy -r" 1 put_small hcopy_small prepare_small
+    pair "$small_put" 1 put_small hcopy_small prepare_small
     humount >/dev/null
     "$cli" check "$work/put.img" >/dev/null || { echo "the volume put into does not check" >&2; exit 1; }
 fi

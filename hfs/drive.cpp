@@ -44,7 +44,8 @@ uint32_t transferUnits(const DriveEntry& entry, uint32_t count)
 {
     if (maxIoBufSetting == 0) count = std::min<uint32_t>(count, std::max<uint16_t>(entry.sectorRatio, 1));
     if (transferCap != 0) count = std::min(count, transferCap);
-    return std::min(count, transferLimitBytes / 512);
+    const uint32_t limit = (entry.flags & driveFileBacked) ? fileTransferLimitBytes : transferLimitBytes;
+    return std::min(count, limit / 512);
 }
 
 int32_t convertedRead(DriveEntry& entry, DeviceSectorRead readSectors, uint8_t* buffer, uint32_t count,

@@ -100,9 +100,15 @@ extern uint32_t transferCap;         // units; 0 = no cap
 extern uint32_t maxIoBufSetting;
 // Derives transferLimitBytes from the "MaxIOBufSzK" setting (kilobytes).
 void setTransferLimit(uint32_t maxIoBufSzK);
+// A drive whose medium is a file (driveFileBacked) is not held to
+// transferLimitBytes, which sizes the buffers of devices and their
+// drivers: it takes transfers of up to this many bytes, so that file data
+// reach the file in large pieces.
+constexpr uint32_t fileTransferLimitBytes = 1u << 20;
 // The largest part of a transfer of `count` units that one call to the
 // drive may carry: one device sector when the setting is 0, then
-// transferCap when set, then transferLimitBytes.
+// transferCap when set, then transferLimitBytes (fileTransferLimitBytes
+// for a file).
 uint32_t transferUnits(const DriveEntry& entry, uint32_t count);
 
 // The bounce buffer every converted transfer passes through: the largest

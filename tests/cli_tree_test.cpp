@@ -173,7 +173,7 @@ TEST(CliTree, ProgressLineAndCtrlC)
     EXPECT_EQ(runCli({"put", "-r", "-y", image, ":", tree}).err, "");  // no terminal, no line
 
     ASSERT_EQ(runCli({"format", image, "--name", "C", "--size", "8M"}).exitCode, 0);
-    r = runCommand({"strace", "-f", "-o", "/dev/null", "-e", "trace=pwrite64", "-e", "inject=pwrite64:signal=INT:when=40",
+    r = runCommand({"strace", "-f", "-o", "/dev/null", "-e", "trace=pwrite64", "-e", "inject=pwrite64:signal=INT:when=8",
                     "env", "ASAN_OPTIONS=detect_leaks=0",  // the leak checker cannot run under ptrace
                     cliPath(), "put", "-r", "-y", image, ":", tree});
     EXPECT_EQ(r.exitCode, 130) << r.err;

@@ -12,6 +12,7 @@
 
 #include "app/report.h"
 #include "base/macroman.h"
+#include "base/progress.h"
 #include "base/settings.h"
 #include "base/ui_headless.h"
 #include "hfs/check.h"
@@ -101,9 +102,9 @@ struct World {
         headless::reset();
         std::filesystem::current_path(home);
     }
-    bool make()
+    bool make(uint32_t kilobytes = 1440)
     {
-        if (!makeHfsImage(dir, image, 1440, "Transfer")) return false;
+        if (!makeHfsImage(dir, image, kilobytes, "Transfer")) return false;
         return true;
     }
     void hfs(const std::vector<std::string>& argv)
@@ -294,8 +295,9 @@ TEST(Transfer, PcToMacReadersMatchHfsutils)
 {
     VERRIN_REQUIRE_PEER("hformat");
     World w;
-    ASSERT_TRUE(w.make());
-    const std::string body = pattern(40000, 7);
+    ASSERT_TRUE(w.make(4096));
+    // Over 2 MB: the first buffer, large pieces, then the buffered rest.
+    const std::string body = pattern(2 * 1048576 + 40000, 7);
     ASSERT_TRUE(writeFile(w.pc("plain.dat"), body));
     ASSERT_TRUE(writeFile(w.pc("notes.txt"), std::string("a\r\nb\nc\x1a") + "d\r"));
     ASSERT_TRUE(writeFile(w.pc("fork.rsr"), "RESOURCE"));
@@ -307,7 +309,12 @@ TEST(Transfer, PcToMacReadersMatchHfsutils)
     setPcToMacDefault(ResourceFile, "rsrc", "RSED");
     settings.pcUseMap = 0;
 
+    progressTotal = body.size();
+    openProgress(progressCopyPcToMac);
     dataFileToMac("plain.dat", 2);
+    EXPECT_EQ(progressDone, body.size());
+    closeProgress();
+    progressTotal = 0;
     textFileToMac("notes.txt", 2);
     resourceFileToMac("fork.rsr", 2);
     dataFileToMac("empty", 2);

@@ -2,8 +2,9 @@
 //
 // Two stream slots, each with its own 32 KB buffer for the length of one
 // file copy. Mac forks are read 64 sectors at a time straight into the
-// buffer and written a full buffer at a time by appending to the fork; PC
-// files go through the PC file seam. Every refill moves the progress bar by
+// buffer and written a full buffer at a time by appending to the fork (a
+// large copy from a PC file, 1 MB pieces at a time); PC files go through
+// the PC file seam. Every refill moves the progress bar by
 // the bytes it brings in, and the message pump runs there so that a Cancel
 // in the progress window stops the copy at the next byte.
 // Calls the PC file seam, the volume engine (openFileRef, readFork,
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -65,20 +67,26 @@ bool openMacFile(TransferStream& s, uint32_t folderId)
     return true;
 }
 
+// Appends bytes to the fork a stream writes and moves its position on.
+void appendToStreamFork(TransferStream& s, const uint8_t* data, uint32_t length)
+{
+    WriteRequest request{};
+    request.forkType = forkOf(s);
+    request.ref = s.macFile;
+    request.position = s.position;
+    request.data = data;
+    request.length = length;
+    const uint32_t written = appendToFork(request);
+    if (lastError == errNone && written != length) setError(errMacWrite);
+    s.position += length;
+}
+
 // Writes the waiting bytes of a stream open for writing.
 void writeOut(TransferStream& s)
 {
     if (lastError != errNone || s.index == 0) return;
     if (isMac(s)) {
-        WriteRequest request{};
-        request.forkType = forkOf(s);
-        request.ref = s.macFile;
-        request.position = s.position;
-        request.data = s.buffer;
-        request.length = s.index;
-        const uint32_t written = appendToFork(request);
-        if (lastError == errNone && written != s.index) setError(errMacWrite);
-        s.position += s.index;
+        appendToStreamFork(s, s.buffer, s.index);
     } else {
         const int32_t n = pcWrite(s.pcFile, s.buffer, s.index);
         if (n < 0)
@@ -121,6 +129,36 @@ bool refill(TransferStream& s)
     s.index = 0;
     pumpMessages();
     return lastError == errNone;
+}
+
+// The large pieces of copyInPieces.
+constexpr uint32_t bulkPieceBytes = 1u << 20;
+
+// Moves whole pieces of up to bulkPieceBytes from a PC stream whose buffer
+// is used up to a fork stream with nothing waiting, through one buffer of
+// their own: each byte is copied once, and the medium is written a piece at
+// a time. Progress and the message pump run per piece as a refill runs
+// them. Stops when fewer than a piece remain of `count`, at the end of the
+// file or at an error; the bytes moved (0 without memory for the piece).
+uint32_t copyInPieces(TransferStream& source, TransferStream& target, uint32_t count)
+{
+    std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[bulkPieceBytes]);
+    if (!piece) return 0;
+    uint32_t moved = 0;
+    while (count - moved >= bulkPieceBytes) {
+        pumpMessages();
+        if (lastError != errNone) break;
+        const int32_t n = pcRead(source.pcFile, piece.get(), bulkPieceBytes);
+        if (n < 0) setError(errPcRead);
+        if (n <= 0) break;
+        const uint32_t got = static_cast<uint32_t>(n);
+        advanceProgress(got);
+        appendToStreamFork(target, piece.get(), got);
+        moved += got;
+        pumpMessages();
+        if (lastError != errNone || got < bulkPieceBytes) break;
+    }
+    return moved;
 }
 
 // A name the user typed for a PC file: not empty and naming a file of the
@@ -250,6 +288,13 @@ uint32_t copyTransferBytes(int from, int to, uint32_t count)
     if (!source || !target || (source->mode & streamWrite) || !(target->mode & streamWrite)) return 0;
     uint32_t moved = 0;
     while (moved < count && lastError == errNone) {
+        // Past its first buffer a PC file goes into a fork in large pieces.
+        if (moved >= transferBufferSize && !isMac(*source) && isMac(*target) && source->index >= source->fill &&
+            target->index == 0 && count - moved >= bulkPieceBytes) {
+            const uint32_t bulk = copyInPieces(*source, *target, count - moved);
+            moved += bulk;
+            if (bulk > 0 || lastError != errNone) continue;
+        }
         if (isMac(*source) && source->position >= source->limit) break;
         if (source->index >= source->fill && !refill(*source)) break;
         // A run: what the source buffer holds, the target buffer takes and
