@@ -1,5 +1,6 @@
 // Initialisation files: reading keys and rewriting one key in place. See
-// profile.h. Calls only the standard library and, on Windows, the system's
+// profile.h. The last file read is kept parsed for as long as its length
+// and time of last writing stay the same. Calls only the standard library and, on Windows, the system's
 // replacing rename.
 #include "base/profile.h"
 
@@ -13,6 +14,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -121,11 +123,64 @@ long findKey(const std::vector<Line>& lines, long header, std::string_view key)
     return -1;
 }
 
+// What tells one version of a file from another: its length and the time
+// it was last written, as finely as the system keeps it.
+struct FileVersion {
+    int64_t bytes = -1;
+    int64_t written = 0;
+    int64_t writtenFraction = 0;
+    bool operator==(const FileVersion&) const = default;
+};
+
+bool versionOf(const std::string& path, FileVersion& version)
+{
+#ifdef _WIN32
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    version.bytes = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    version.written = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                           data.ftLastWriteTime.dwLowDateTime);
+    version.writtenFraction = 0;
+#else
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    version.bytes = st.st_size;
+    version.written = st.st_mtim.tv_sec;
+    version.writtenFraction = st.st_mtim.tv_nsec;
+#endif
+    return true;
+}
+
+// The last file read, parsed: a copy that reads one key per file (the type
+// map, once per file copied) parses the file once while it stays the same.
+// A file whose length or time of last writing changes is read again.
+struct ParsedFile {
+    std::string path;
+    FileVersion version;
+    std::vector<Line> lines;
+};
+ParsedFile lastParsed;
+
+// The lines of the file; false when it cannot be read.
+const std::vector<Line>* linesOf(const std::string& path)
+{
+    FileVersion version;
+    if (!versionOf(path, version)) return nullptr;
+    if (lastParsed.path == path && lastParsed.version == version) return &lastParsed.lines;
+    lastParsed = ParsedFile{};
+    std::string content;
+    if (!readWholeFile(path, content)) return nullptr;
+    lastParsed.lines = parse(content);
+    lastParsed.version = version;
+    lastParsed.path = path;
+    return &lastParsed.lines;
+}
+
 bool lookup(const std::string& path, std::string_view section, std::string_view key, std::string& value)
 {
-    std::string content;
-    if (!readWholeFile(path, content)) return false;
-    const std::vector<Line> lines = parse(content);
+    const std::vector<Line>* parsed = linesOf(path);
+    if (!parsed) return false;
+    const std::vector<Line>& lines = *parsed;
     const long header = findSection(lines, section);
     if (header < 0) return false;
     const long at = findKey(lines, header, key);
@@ -265,6 +320,7 @@ std::string setKey(const std::string& content, std::string_view section, std::st
 bool replaceContent(const std::string& path, const std::string& out)
 {
     if (path.empty()) return false;
+    lastParsed = ParsedFile{};
     const std::string temp = path + ".new";
     std::FILE* f = std::fopen(temp.c_str(), "wb");
     if (!f) return false;

@@ -48,6 +48,25 @@ TEST(ProfileFile, LookupRules)
     EXPECT_FALSE(profile::hasKey(ini, "main prefs", "comment line"));
 }
 
+// The reader keeps the last file parsed: every change to it, by hand or by
+// the writer, and a read of another file in between, must still be seen.
+TEST(ProfileFile, ReadsSeeEveryChange)
+{
+    ScratchDir dir;
+    const std::string ftm = dir.file("map.ftm"), other = dir.file("other.ini");
+    auto read = [&](const std::string& path) { return profile::readString(path, "S", "k", "DEF", 255); };
+    ASSERT_TRUE(writeFile(ftm, "[S]\nk=one\n"));
+    ASSERT_TRUE(writeFile(other, "[S]\nk=other\n"));
+    EXPECT_EQ(read(ftm), "one");
+    ASSERT_TRUE(writeFile(ftm, "[S]\nk=three\n"));  // edited by hand
+    EXPECT_EQ(read(ftm), "three");
+    EXPECT_EQ(read(other), "other");
+    ASSERT_TRUE(profile::writeString(ftm, "S", "k", "four!"));  // same length as before
+    EXPECT_EQ(read(ftm), "four!");
+    std::filesystem::remove(ftm);
+    EXPECT_EQ(read(ftm), "DEF");
+}
+
 TEST(ProfileFile, ReadInt)
 {
     ScratchDir dir;
