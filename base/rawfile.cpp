@@ -2,12 +2,15 @@
 // elsewhere. Calls only the operating system.
 #include "base/rawfile.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -96,6 +99,43 @@ bool removeRawFile(const char* path) { return DeleteFileA(path) != 0; }
 
 // NTFS logs the folder entries with the file's own flush.
 bool syncFolderOf(const char*) { return true; }
+
+bool rawFileStamp(RawFile file, FileStamp& stamp)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandle(toHandle(file), &info) ||
+        !GetFileInformationByHandleEx(toHandle(file), FileBasicInfo, &basic, sizeof basic))
+        return false;
+    stamp.device = info.dwVolumeSerialNumber;
+    stamp.file = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    stamp.bytes = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    stamp.modified = basic.LastWriteTime.QuadPart;
+    stamp.changed = basic.ChangeTime.QuadPart;
+    return true;
+}
+
+namespace {
+
+// File times count 100-nanosecond steps, taken from the system time.
+constexpr int64_t timeStepsPerMillisecond = 10000;
+
+int64_t fileClockNow()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return static_cast<int64_t>((uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime);
+}
+
+void pauseOneMillisecond() { Sleep(1); }
+
+}  // namespace
+
+std::string userCacheFolder()
+{
+    const char* local = std::getenv("LOCALAPPDATA");
+    return local && *local ? std::string(local) + "\\Verrin" : std::string();
+}
 
 #else
 
@@ -189,6 +229,64 @@ bool syncFolderOf(const char* path)
     return r == 0;
 }
 
+bool rawFileStamp(RawFile file, FileStamp& stamp)
+{
+    struct stat st;
+    if (::fstat(static_cast<int>(file), &st) != 0) return false;
+    stamp.device = static_cast<uint64_t>(st.st_dev);
+    stamp.file = static_cast<uint64_t>(st.st_ino);
+    stamp.bytes = static_cast<uint64_t>(st.st_size);
+    stamp.modified = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.changed = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+    return true;
+}
+
+namespace {
+
+// File times count nanoseconds; Linux takes them from its coarse clock
+// (a later write may get the time an earlier one got within one tick).
+constexpr int64_t timeStepsPerMillisecond = 1000000;
+
+int64_t fileClockNow()
+{
+#ifdef CLOCK_REALTIME_COARSE
+    constexpr clockid_t fileClock = CLOCK_REALTIME_COARSE;
+#else
+    constexpr clockid_t fileClock = CLOCK_REALTIME;
 #endif
+    timespec now{};
+    ::clock_gettime(fileClock, &now);
+    return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+void pauseOneMillisecond()
+{
+    const timespec pause{0, 1000000};
+    ::nanosleep(&pause, nullptr);
+}
+
+}  // namespace
+
+std::string userCacheFolder()
+{
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && *cache == '/') return std::string(cache) + "/verrin";
+    const char* home = std::getenv("HOME");
+    return home && *home ? std::string(home) + "/.cache/verrin" : std::string();
+}
+
+#endif
+
+bool rawFileStampSettled(const FileStamp& stamp)
+{
+    constexpr int maxPause = 10;  // milliseconds
+    if (stamp.modified % timeStepsPerMillisecond == 0 || stamp.changed % timeStepsPerMillisecond == 0) return false;
+    const int64_t settled = std::max(stamp.modified, stamp.changed) + timeStepsPerMillisecond;
+    for (int paused = 0; fileClockNow() < settled; ++paused) {
+        if (paused == maxPause) return false;
+        pauseOneMillisecond();
+    }
+    return true;
+}
 
 }  // namespace verrin

@@ -1,14 +1,16 @@
-// Plain files read and written at byte offsets, for the disk-image drives
-// and the rollback journal: positioned reads and writes (no stream buffer,
-// no file position shared between calls), the length, a sync that puts
-// what was written on stable storage, and the sync of a folder that makes
-// a file's creation or removal stable. POSIX calls, or Win32 calls on
-// Windows. Handles are the system's own (a descriptor or a HANDLE) held in
+// Plain files read and written at byte offsets, for the disk-image drives,
+// the rollback journal and the remembered verdicts of the checks:
+// positioned reads and writes (no stream buffer, no file position shared
+// between calls), the length, a sync that puts what was written on stable
+// storage, the sync of a folder that makes a file's creation or removal
+// stable, a file's stamp (what any write to it changes), and the folder for
+// the user's cached data. POSIX calls, or Win32 calls on Windows. Handles are the system's own (a descriptor or a HANDLE) held in
 // an intptr_t. Calls only the operating system.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace verrin {
 
@@ -40,5 +42,28 @@ bool removeRawFile(const char* path);
 // Makes the creation or removal of files in the folder that holds `path`
 // stable (a no-op where the file system keeps that in order itself).
 bool syncFolderOf(const char* path);
+
+// What a file's metadata says about its present contents: any write to the
+// file, by any program, changes the times (and a copy or a replacement the
+// identity). Times are in the system's own units and epoch.
+struct FileStamp {
+    uint64_t device;   // the file system that holds the file
+    uint64_t file;     // the file's number on it
+    uint64_t bytes;
+    int64_t modified;  // last write
+    int64_t changed;   // last change of contents or attributes
+};
+bool rawFileStamp(RawFile file, FileStamp& stamp);
+// True when the next write to the file is sure to change its times: they
+// are finer than a millisecond (a file system that keeps whole seconds or
+// coarser steps could give the next write the same time), and the clock the
+// system stamps files with has moved a millisecond past them. Waits up to
+// a few milliseconds for that clock.
+bool rawFileStampSettled(const FileStamp& stamp);
+
+// The program's folder for the user's cached data: $XDG_CACHE_HOME/verrin
+// or ~/.cache/verrin on POSIX, %LOCALAPPDATA%\\Verrin on Windows. Empty when
+// the environment names none.
+std::string userCacheFolder();
 
 }  // namespace verrin

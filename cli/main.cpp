@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/rawfile.h"
 #include "base/ui_headless.h"
 #include "cli/commands.h"
 #include "devices/image_drive.h"
+#include "hfs/verdict.h"
 
 namespace {
 
@@ -46,6 +48,9 @@ int main(int argc, char** argv)
 {
     verrin::headless::echo = true;
     verrin::cli::installTerminalUi();
+    // A volume found sound is not checked again before a change until
+    // something else changes it.
+    verrin::verdictFolder = verrin::userCacheFolder();
     if (argc < 2) {
         usage(stderr);
         return 2;

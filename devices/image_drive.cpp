@@ -11,9 +11,9 @@
 // drives are formatted as partitioned media; an image of exactly one 1.44 MB
 // diskette may be switched to the diskette formatter. The drive's identity
 // is the image's absolute path (its journal sits beside it); its sync puts
-// the file's data on stable storage. Calls the drive table, plain files,
-// the DiskCopy header code, the formatters, the journal's naming and the
-// error word.
+// the file's data on stable storage; its stamp is the file's. Calls the
+// drive table, plain files, the DiskCopy header code, the formatters, the
+// journal's naming and the error word.
 #include "devices/image_drive.h"
 
 #include <cstdio>
@@ -155,6 +155,12 @@ bool imageIdentity(DriveEntry& entry, char* text, size_t capacity)
     return true;
 }
 
+bool imageStamp(DriveEntry& entry, FileStamp& stamp)
+{
+    const ImageSlot* s = slotOf(entry);
+    return s && rawFileStamp(s->file, stamp);
+}
+
 }  // namespace
 
 RawFile imageFileOf(const DriveEntry& entry, uint64_t& dataOffset, uint64_t& dataBytes)
@@ -235,6 +241,7 @@ int openImageDrive(const char* path, bool writable, uint32_t sectorSize)
     e.querySectorSize = imageSectorSize;
     e.sync = !canWrite ? nullptr : diskCopy ? syncDiskCopyImage : syncImage;
     e.identity = imageIdentity;
+    e.stamp = imageStamp;
     std::snprintf(e.label, sizeof e.label, diskCopy ? "[DC42 %d]" : "[IMAGE %d]", slot);
     const int index = addDrive(e);
     if (index < 0) {

@@ -21,7 +21,8 @@
 //     the buffers dirtied after it are the tail of the dirty list from its
 //     length then.
 // Buffers come from a pool of blocks of buffers, returned when the cache is
-// emptied. Calls the drive table, the commit and the error word.
+// emptied. Calls the drive table, the commit, the remembered verdicts (a
+// sound volume is remembered when it is closed) and the error word.
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -34,6 +35,7 @@
 #include "hfs/drive.h"
 #include "hfs/internal.h"
 #include "hfs/journal.h"
+#include "hfs/verdict.h"
 
 namespace verrin {
 
@@ -413,8 +415,7 @@ void flushVolume()
     // A pending error means the command failed: its changes are reverted,
     // never written.
     if (!volume.mounted || !volume.mdb || lastError != errNone) return;
-    const bool controlDirty = (extentsControl.flags & bufDirty) || (catalogControl.flags & bufDirty);
-    if (dirtyBuffers.empty() && !controlDirty) return;
+    if (!volumeHasUnwrittenChanges()) return;
     DriveEntry* e = currentEntry();
     if (!e) {
         setError(errVolumeReadOnly);
@@ -512,8 +513,14 @@ void revertVolume()
     if (catalogControl.flags & bufDirty) buildControlRecord(catalogControl, volume.catalogFile, 4);
 }
 
+bool volumeHasUnwrittenChanges()
+{
+    return !dirtyBuffers.empty() || (extentsControl.flags & bufDirty) || (catalogControl.flags & bufDirty);
+}
+
 void closeVolume()
 {
+    if (!volumeHasUnwrittenChanges()) rememberSoundVolume();
     emptyCache();
     forgetAllocationState();
     volume = Volume{};

@@ -23,8 +23,9 @@
 // read from the volume is checked before it is used as an index, count or
 // loop bound; engine failures while reading become findings.
 // Calls the cache, fork mapping, node checks and allocators' memory of the
-// engine, the user-interface seam (the question before changing a damaged
-// volume) and the Mac Roman conversion for names in messages.
+// engine, the remembered verdicts, the user-interface seam (the question
+// before changing a damaged volume) and the Mac Roman conversion for names
+// in messages.
 #include "hfs/check.h"
 
 #include <algorithm>
@@ -41,6 +42,7 @@
 #include "base/ui.h"
 #include "hfs/drive.h"
 #include "hfs/internal.h"
+#include "hfs/verdict.h"
 
 namespace verrin {
 
@@ -1166,8 +1168,11 @@ CheckReport checkVolume()
     lastError = errNone;
     if (!volume.mounted || !volume.mdb || !volume.extentsHeader || !volume.catalogHeader) {
         report.findings.push_back({CheckSeverity::damage, CheckArea::masterBlock, false, "No volume is mounted."});
-    } else {
-        runChecks(report, nullptr);
+    } else if (runChecks(report, nullptr) == errNone && !volumeHasUnwrittenChanges()) {
+        const bool spreads = std::any_of(report.findings.begin(), report.findings.end(),
+                                         [](const CheckFinding& f) { return f.spreads; });
+        allocation.verifiedSound = !spreads;
+        if (spreads) forgetVolumeVerdict();
     }
     lastError = pending;
     return report;
@@ -1182,11 +1187,18 @@ std::string damagedVolumeQuestion(const std::string& reason)
 
 ChangeGuard guardChanges(DamagedVolumeAnswer answer)
 {
-    ChangeGuard guard{false, false, {}};
+    ChangeGuard guard{false, false, false, {}};
     if (!volumeAcceptsChanges()) {
         guard.reason = errorText(lastError);
         return guard;
     }
+    if (verdictVouchesForVolume()) {
+        allocation.changes = ChangePermission::allowed;
+        allocation.verifiedSound = true;
+        guard.writable = true;
+        return guard;
+    }
+    guard.checked = true;
     CheckReport report{};
     VolumeUse use;
     const int32_t readError = runChecks(report, &use);
@@ -1203,10 +1215,12 @@ ChangeGuard guardChanges(DamagedVolumeAnswer answer)
     }
     if (faults == 0) {
         allocation.changes = ChangePermission::allowed;
+        allocation.verifiedSound = !volumeHasUnwrittenChanges();
         guard.writable = true;
         return guard;
     }
     guard.damaged = true;
+    forgetVolumeVerdict();
     if (faults > 1) {
         char more[64];
         std::snprintf(more, sizeof more, " (and %zu more problem%s)", faults - 1, faults == 2 ? "" : "s");

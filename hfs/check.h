@@ -54,7 +54,9 @@ const char* checkAreaName(CheckArea area);
 // catalog (threads, parents, valences, the volume's file and folder counts,
 // catalog IDs) and the allocation (fork extents and lengths, blocks owned
 // twice, the bitmap and the free block count). A volume that is not mounted
-// gives one damage finding.
+// gives one damage finding. A volume with nothing a change could spread,
+// checked with nothing unwritten in the cache, is remembered as sound when
+// it is closed (hfs/verdict.h); one with such damage is forgotten.
 CheckReport checkVolume();
 
 // Counts of a report's findings by weight.
@@ -73,6 +75,7 @@ enum class DamagedVolumeAnswer {
 struct ChangeGuard {
     bool writable;       // changes may go ahead
     bool damaged;        // a fault a change could spread was found
+    bool checked;        // the checks ran (false: a remembered verdict vouched for the volume)
     std::string reason;  // one line: what is wrong (empty when sound)
 };
 
@@ -85,7 +88,9 @@ struct ChangeGuard {
 // told every block, node and catalog ID in use, whatever the bitmap, node
 // maps and drNxtCNID say. The command line calls it before the first change
 // of a command; the window when it mounts a volume for writing. A change
-// made without it runs it with `refuse` first.
+// made without it runs it with `refuse` first. A volume found sound before,
+// and changed since only by this program, is not checked again: a record
+// of the verdict (hfs/verdict.h) vouches for it.
 ChangeGuard guardChanges(DamagedVolumeAnswer answer);
 
 // The question the window asks before changing a damaged volume, and its

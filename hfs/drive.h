@@ -6,12 +6,14 @@
 // device layer names a drive only by its index in `driveTable` and calls its
 // operations. This module owns the table, the transfer limits, the bounce
 // buffer and the conversion between 512-byte units and larger device
-// sectors. It calls only the error word.
+// sectors. It calls only the error word (and names the stamp of plain files).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+
+#include "base/rawfile.h"
 
 namespace verrin {
 
@@ -64,6 +66,10 @@ using DriveSyncOp = bool (*)(DriveEntry& entry);
 // tells this medium from others (bus, model, serial number, size). A drive
 // without `identity` is written without a journal.
 using DriveIdentityOp = bool (*)(DriveEntry& entry, char* text, size_t capacity);
+// The medium's stamp: what any write to it, by this program or another,
+// changes (for a file, its identity, length and times). False when the
+// drive cannot give one; a drive without `stamp` has none.
+using DriveStampOp = bool (*)(DriveEntry& entry, FileStamp& stamp);
 
 struct DriveEntry {
     DriveKind kind;
@@ -78,6 +84,7 @@ struct DriveEntry {
     DriveSectorSizeOp querySectorSize;
     DriveSyncOp sync;
     DriveIdentityOp identity;
+    DriveStampOp stamp;
     char label[32];
 };
 

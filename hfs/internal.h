@@ -125,6 +125,9 @@ void treeDelete(const BTree& t, const uint8_t* key);
 //     catalog).
 //   - `changes` records what the checks before the first change decided
 //     (guardChanges, hfs/check.h); a refused volume is used read-only.
+//   - `verifiedSound`: the checks (or a remembered verdict, hfs/verdict.h)
+//     found nothing a change could spread in the volume as the medium
+//     holds it; closing it then remembers it as sound.
 // The bit vectors use the bitmap's layout and are empty when nothing is held.
 enum class ChangePermission : uint8_t { unchecked, allowed, refused };
 
@@ -141,6 +144,7 @@ struct AllocationState {
     uint32_t lowestFreeNode[2] = {0, 0};
     std::vector<uint8_t> claimedNodes[2];
     uint32_t idFloor = 0;
+    bool verifiedSound = false;
 };
 extern AllocationState allocation;
 
@@ -148,6 +152,9 @@ extern AllocationState allocation;
 // volumeWritable that does not depend on the checks); errVolumeReadOnly or
 // errNoHfsVolume otherwise.
 bool volumeAcceptsChanges();
+
+// The cache holds changes not yet committed to the medium.
+bool volumeHasUnwrittenChanges();
 
 // A volume was mounted or closed: forget everything.
 void forgetAllocationState();

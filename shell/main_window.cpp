@@ -14,6 +14,7 @@
 
 #include "app/panes.h"
 #include "app/report.h"
+#include "base/rawfile.h"
 #include "base/settings.h"
 #include "base/ui.h"
 #include "devices/enumerate.h"
@@ -22,6 +23,7 @@
 #include "hfs/drive.h"
 #include "hfs/hfs.h"
 #include "hfs/journal.h"
+#include "hfs/verdict.h"
 #include "resources/kvol.h"
 #include "shell/controls.h"
 #include "shell/dialogs.h"
@@ -602,6 +604,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int)
     // Changes to devices are journaled beside the program; an image's
     // journal sits beside the image.
     journalFolder = companionPath(programPath, "Journals");
+    // A volume found sound is not checked again until something else
+    // changes it.
+    verdictFolder = userCacheFolder();
     setTransferLimit(static_cast<uint32_t>(settings.maxIOBufSzK));
     unscramble(aboutLine);
     unscramble(aboutText);

@@ -12,6 +12,7 @@
 #include "base/ui_headless.h"
 #include "hfs/check.h"
 #include "hfs/internal.h"
+#include "hfs/verdict.h"
 #include "support/peers.h"
 #include "support/volumes.h"
 
@@ -613,4 +614,68 @@ TEST(ChangeGuard, DamagedVolumesRefuseEveryChangeAndForcedChangesLeaveWhatIsInUs
         closeMacPane();
         closeAll();
     }
+}
+
+// A volume found sound is remembered until something else writes to it:
+// changed by this program it is not checked again; changed by hfsutils it
+// is; with a byte of its catalog changed in place right after, it is
+// checked and refused, and a change forced onto it leaves nothing that
+// vouches for it.
+TEST(ChangeGuard, RemembersASoundVolumeUntilSomethingElseWritesToIt)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    ScratchDir dir;
+    const std::string path = dir.file("vol.img");
+    buildBusyVolume(dir, path, 1440);
+    verdictFolder = dir.file("verdicts");
+    // Opens the volume for writing and returns what the guard decided.
+    const auto guarded = [&](DamagedVolumeAnswer answer) {
+        EXPECT_EQ(openImage(path, true), 0);
+        EXPECT_TRUE(mountAt(0));
+        return guardChanges(answer);
+    };
+    const auto changeAndClose = [](const char* folder) {
+        createFolder(macName(folder).data());
+        flushVolume();
+        EXPECT_EQ(lastError, errNone);
+        closeAll();
+    };
+
+    ChangeGuard g = guarded(DamagedVolumeAnswer::refuse);
+    EXPECT_TRUE(g.checked && g.writable);
+    changeAndClose("First");
+    g = guarded(DamagedVolumeAnswer::refuse);
+    EXPECT_TRUE(!g.checked && g.writable);
+    changeAndClose("Second");
+
+    // hfsutils' change is checked; the read-only checker's verdict counts.
+    hfsScript(dir, "hmount vol.img >/dev/null; hcopy -r small :copied; humount");
+    g = guarded(DamagedVolumeAnswer::refuse);
+    EXPECT_TRUE(g.checked && g.writable);
+    closeAll();
+    ASSERT_EQ(openImage(path, false), 0);
+    ASSERT_TRUE(mountAt(0));
+    EXPECT_TRUE(checkLines().empty());
+    closeAll();
+    g = guarded(DamagedVolumeAnswer::refuse);
+    EXPECT_TRUE(!g.checked && g.writable);
+
+    // The last leaf's forward link turned back to the first leaf, at once.
+    std::string image;
+    ASSERT_TRUE(readFile(path, image));
+    set32(image, nodeByte(catalogTree, read32(volume.catalogHeader->data + bth::lNode)),
+          read32(volume.catalogHeader->data + bth::fNode));
+    closeAll();
+    ASSERT_TRUE(writeFile(path, image));
+    g = guarded(DamagedVolumeAnswer::refuse);
+    EXPECT_TRUE(g.checked && g.damaged && !g.writable);
+    closeAll();
+
+    g = guarded(DamagedVolumeAnswer::force);
+    EXPECT_TRUE(g.checked && g.writable);
+    changeAndClose("Forced");
+    g = guarded(DamagedVolumeAnswer::refuse);
+    EXPECT_TRUE(g.checked && !g.writable);
+    closeAll();
+    verdictFolder.clear();
 }
