@@ -51,7 +51,7 @@ bool nodeLayoutValid(const CacheBuffer* n)
     return previous <= 512 - 2 * (count + 1);
 }
 
-uint32_t indexKeyBytes(const BTree& t) { return (t.maxKeyLength + 2u) & ~1u; }
+uint32_t indexKeyBytes(const BTree& t) { return paddedKeyBytes(t.maxKeyLength); }
 
 bool nodeKeysValid(const BTree& t, const CacheBuffer* n)
 {
@@ -69,7 +69,7 @@ bool nodeKeysValid(const BTree& t, const CacheBuffer* n)
             // The key with its length byte, padded to even, then at least
             // the record's type.
             if (k < t.minKeyLength || k > t.maxKeyLength) return false;
-            if (size < ((k + 2) & ~1u) + 1u) return false;
+            if (size < paddedKeyBytes(key[0]) + 1u) return false;
         }
         if (t.maxKeyLength == 37) {
             const uint32_t nameLength = key[6];
@@ -106,6 +106,58 @@ bool indexChild(const BTree& t, const CacheBuffer* n, uint16_t i, uint32_t& chil
     return true;
 }
 
+uint16_t descentChoice(const CacheBuffer* n, const uint8_t* key, KeyCompare compare, bool exactDescend)
+{
+    const uint16_t count = nodeRecords(n);
+    uint16_t i = 0;
+    int c = 0;
+    for (; i < count; ++i) {
+        c = compare(key, n->data + recordOffset(n, i));
+        if (c <= 0) break;
+    }
+    if (i == count) return static_cast<uint16_t>(count - 1);  // beyond the last key
+    if (i == 0 || (c == 0 && exactDescend)) return i;
+    return static_cast<uint16_t>(i - 1);
+}
+
+namespace {
+
+// Descends from node `start` through the index levels to the leaf the
+// descent rule leads to; nullptr with errBadNode for an index node without
+// records, a child that is not one level lower, or a tree deeper than
+// maxTreeDepth.
+CacheBuffer* descendToLeaf(const BTree& t, uint32_t start, const uint8_t* key, KeyCompare compare,
+                           bool exactDescend, uint32_t& nodeNumber)
+{
+    nodeNumber = start;
+    CacheBuffer* node = readNode(t, nodeNumber);
+    if (!node) return nullptr;
+    for (int level = 0; nodeType(node) == nd::indexNode; ++level) {
+        uint32_t child;
+        if (nodeRecords(node) == 0 || level >= maxTreeDepth ||
+            !indexChild(t, node, descentChoice(node, key, compare, exactDescend), child)) {
+            setError(errBadNode);
+            return nullptr;
+        }
+        const uint8_t height = nodeHeight(node);
+        CacheBuffer* next = readNode(t, child);
+        if (!next) return nullptr;
+        if (nodeHeight(next) >= height || (nodeType(next) != nd::indexNode && nodeType(next) != nd::leafNode)) {
+            setError(errBadNode);
+            return nullptr;
+        }
+        node = next;
+        nodeNumber = child;
+    }
+    if (nodeType(node) != nd::leafNode) {
+        setError(errBadNode);
+        return nullptr;
+    }
+    return node;
+}
+
+}  // namespace
+
 RecordPosition searchTree(const BTree& t, uint32_t start, const uint8_t* key, KeyCompare compare,
                           bool exactDescend)
 {
@@ -114,45 +166,9 @@ RecordPosition searchTree(const BTree& t, uint32_t start, const uint8_t* key, Ke
         setError(errBadNode);
         return pos;
     }
-    uint32_t nodeNumber = start;
-    CacheBuffer* node = readNode(t, nodeNumber);
+    uint32_t nodeNumber = 0;
+    CacheBuffer* node = descendToLeaf(t, start, key, compare, exactDescend, nodeNumber);
     if (!node) return pos;
-    // Index levels: choose the child by the shared descent rule.
-    for (int level = 0; nodeType(node) == nd::indexNode; ++level) {
-        const uint16_t count = nodeRecords(node);
-        if (count == 0 || level >= maxTreeDepth) {
-            setError(errBadNode);
-            return pos;
-        }
-        uint16_t i = 0;
-        int c = 0;
-        for (; i < count; ++i) {
-            c = compare(key, node->data + recordOffset(node, i));
-            if (c <= 0) break;
-        }
-        uint16_t choice;
-        if (i == count) choice = static_cast<uint16_t>(count - 1);  // beyond the last key
-        else if (i == 0 || (c == 0 && exactDescend)) choice = i;
-        else choice = static_cast<uint16_t>(i - 1);
-        uint32_t child;
-        if (!indexChild(t, node, choice, child)) {
-            setError(errBadNode);
-            return pos;
-        }
-        const uint8_t height = nodeHeight(node);
-        CacheBuffer* next = readNode(t, child);
-        if (!next) return pos;
-        if (nodeHeight(next) >= height || (nodeType(next) != nd::indexNode && nodeType(next) != nd::leafNode)) {
-            setError(errBadNode);
-            return pos;
-        }
-        node = next;
-        nodeNumber = child;
-    }
-    if (nodeType(node) != nd::leafNode) {
-        setError(errBadNode);
-        return pos;
-    }
     // Leaf level: the first record not less than the key, along the chain.
     const uint32_t maxSteps = treeNodes(t);
     for (uint32_t step = 0; step <= maxSteps; ++step) {
@@ -191,44 +207,9 @@ RecordPosition searchExtents(uint32_t fileId, uint8_t forkType, uint32_t fabn)
     write32(key + 2, fileId);
     write16(key + 6, static_cast<uint16_t>(fabn > 0xFFFF ? 0xFFFF : fabn));
 
-    CacheBuffer* node = readNode(extentsTree, root);
-    uint32_t nodeNumber = root;
+    uint32_t nodeNumber = 0;
+    CacheBuffer* node = descendToLeaf(extentsTree, root, key, compareExtentKeys, true, nodeNumber);
     if (!node) return pos;
-    for (int level = 0; nodeType(node) == nd::indexNode; ++level) {
-        const uint16_t count = nodeRecords(node);
-        if (count == 0 || level >= maxTreeDepth) {
-            setError(errBadNode);
-            return pos;
-        }
-        uint16_t i = 0;
-        int c = 0;
-        for (; i < count; ++i) {
-            c = compareExtentKeys(key, node->data + recordOffset(node, i));
-            if (c <= 0) break;
-        }
-        uint16_t choice;
-        if (i == count) choice = static_cast<uint16_t>(count - 1);
-        else if (i == 0 || c == 0) choice = i;
-        else choice = static_cast<uint16_t>(i - 1);
-        uint32_t child;
-        if (!indexChild(extentsTree, node, choice, child)) {
-            setError(errBadNode);
-            return pos;
-        }
-        const uint8_t height = nodeHeight(node);
-        CacheBuffer* next = readNode(extentsTree, child);
-        if (!next) return pos;
-        if (nodeHeight(next) >= height) {
-            setError(errBadNode);
-            return pos;
-        }
-        node = next;
-        nodeNumber = child;
-    }
-    if (nodeType(node) != nd::leafNode) {
-        setError(errBadNode);
-        return pos;
-    }
     const uint16_t count = nodeRecords(node);
     if (count == 0) return pos;
     uint16_t i = 0;

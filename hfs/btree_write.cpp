@@ -61,35 +61,18 @@ uint32_t nodeFreeSpace(const CacheBuffer* n)
     return 512 - 2 * (count + 1) - recordOffset(n, count);
 }
 
-// Puts a record at `index`, moving the later records up. False when the
-// index is beyond the records or the node lacks room.
+// insertNodeRecord and deleteNodeRecord on a cached node, marked dirty
+// before its bytes change (the cache keeps its before-image then).
 bool insertRecordAt(CacheBuffer* n, uint32_t index, const uint8_t* bytes, uint32_t length)
 {
-    const uint32_t count = nodeRecords(n);
-    if (index > count || count >= 248 || nodeFreeSpace(n) < length + 2) return false;
-    const uint32_t at = recordOffset(n, index);
-    const uint32_t end = recordOffset(n, count);
-    putBytes(n, at + length, n->data + at, end - at);
-    putBytes(n, at, bytes, length);
-    for (uint32_t i = count + 1; i > index; --i)
-        put16(static_cast<uint16_t>(recordOffset(n, i - 1) + length), n, 510 - 2 * i);
-    put16(static_cast<uint16_t>(count + 1), n, nd::nRecs);
-    return true;
+    markDirty(n);
+    return insertNodeRecord(n->data, index, bytes, length);
 }
 
-// Removes record `index`, moving the later records down.
 void deleteRecordAt(CacheBuffer* n, uint32_t index)
 {
-    const uint32_t count = nodeRecords(n);
-    if (index >= count) return;
-    const uint32_t at = recordOffset(n, index);
-    const uint32_t size = recordSize(n, index);
-    const uint32_t end = recordOffset(n, count);
-    putBytes(n, at, n->data + at + size, end - at - size);
-    for (uint32_t i = index + 1; i <= count; ++i)
-        put16(static_cast<uint16_t>(recordOffset(n, i) - size), n, 510 - 2 * (i - 1));
-    put16(0, n, 510 - 2 * count);
-    put16(static_cast<uint16_t>(count - 1), n, nd::nRecs);
+    markDirty(n);
+    deleteNodeRecord(n->data, index);
 }
 
 void initNode(CacheBuffer* n, uint32_t fLink, uint32_t bLink, uint8_t type, uint8_t height)
@@ -144,25 +127,13 @@ int replaceIndexKey(const BTree& t, CacheBuffer* parent, uint32_t index, uint32_
     return index == 0 ? 1 : 0;
 }
 
-// The index rule shared by searches: the first record whose key is not less
-// than the search key, or the last one; the previous record's child unless
-// there is none, the keys are equal, or the key lies beyond the last record.
+// The child the descent rule (descentChoice) leads to, and its record's
+// position in the node.
 bool chooseChild(const BTree& t, const CacheBuffer* n, const uint8_t* key, uint32_t& child, uint32_t& position)
 {
-    const uint16_t count = nodeRecords(n);
-    if (count == 0) return false;
-    uint16_t i = 0;
-    int c = 0;
-    for (; i < count; ++i) {
-        c = t.compare(key, n->data + recordOffset(n, i));
-        if (c <= 0) break;
-    }
-    uint16_t choice;
-    if (i == count) choice = static_cast<uint16_t>(count - 1);
-    else if (i == 0 || c == 0) choice = i;
-    else choice = static_cast<uint16_t>(i - 1);
-    position = choice;
-    return indexChild(t, n, choice, child);
+    if (nodeRecords(n) == 0) return false;
+    position = descentChoice(n, key, t.compare, true);
+    return indexChild(t, n, static_cast<uint16_t>(position), child);
 }
 
 // Reads a child met in an index node and checks that it lies one level
@@ -561,6 +532,41 @@ void growTree(const BTree& t)
 }
 
 }  // namespace
+
+bool insertNodeRecord(uint8_t* node, uint32_t index, const uint8_t* record, uint32_t length)
+{
+    const uint32_t count = read16(node + nd::nRecs);
+    if (index > count || count >= 248) return false;
+    const uint32_t start = recordOffset(node, index);
+    const uint32_t freeStart = recordOffset(node, count);
+    // The record and one more offset slot must fit between the records and
+    // the offset table.
+    if (start > freeStart || freeStart + length + 2 > 512 - 2 * (count + 1)) return false;
+    std::memmove(node + start + length, node + start, freeStart - start);
+    std::memcpy(node + start, record, length);
+    for (uint32_t j = count + 1; j > index; --j)
+        write16(node + 510 - 2 * j, static_cast<uint16_t>(recordOffset(node, j - 1) + length));
+    write16(node + nd::nRecs, static_cast<uint16_t>(count + 1));
+    return true;
+}
+
+bool deleteNodeRecord(uint8_t* node, uint32_t index)
+{
+    const uint32_t count = read16(node + nd::nRecs);
+    if (index >= count) return false;
+    const uint32_t start = recordOffset(node, index);
+    const uint32_t end = recordOffset(node, index + 1);
+    const uint32_t freeStart = recordOffset(node, count);
+    if (start > end || end > freeStart || freeStart > 512 - 2 * (count + 1)) return false;
+    const uint32_t length = end - start;
+    std::memmove(node + start, node + end, freeStart - end);
+    std::memset(node + freeStart - length, 0, length);
+    for (uint32_t j = index; j < count; ++j)
+        write16(node + 510 - 2 * j, static_cast<uint16_t>(recordOffset(node, j + 1) - length));
+    write16(node + 510 - 2 * count, 0);
+    write16(node + nd::nRecs, static_cast<uint16_t>(count - 1));
+    return true;
+}
 
 int btInsert(const BTree& t, uint32_t node, uint8_t* record, uint16_t& length)
 {

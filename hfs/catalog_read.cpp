@@ -49,7 +49,7 @@ uint32_t catalogRoot() { return volume.catalogHeader ? treeRoot(catalogTree) : 0
 
 uint16_t recordDataOffset(const CacheBuffer* node, uint16_t recordOffset)
 {
-    return static_cast<uint16_t>((recordOffset + node->data[recordOffset] + 2) & ~1u);
+    return static_cast<uint16_t>(recordOffset + paddedKeyBytes(node->data[recordOffset]));
 }
 
 RecordPosition findCatalogRecord(uint32_t startNode, uint32_t parentId, const uint8_t* name)

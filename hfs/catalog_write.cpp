@@ -43,9 +43,6 @@ bool canChangeCurrentFolder()
     return true;
 }
 
-// Bytes of a leaf key with its length byte, padded to even.
-uint32_t leafKeyBytes(const uint8_t* key) { return (key[0] + 2u) & ~1u; }
-
 void addToMdb16(uint32_t field, int delta)
 {
     const int v = static_cast<int>(read16(volume.mdb->data + field)) + delta;
@@ -101,7 +98,7 @@ uint16_t buildLeafRecord(uint8_t* out, uint32_t parentId, const uint8_t* name, c
 {
     uint8_t key[40];
     buildCatalogKey(key, parentId, name);
-    const uint32_t keyBytes = leafKeyBytes(key);
+    const uint32_t keyBytes = paddedKeyBytes(key[ckr::keyLen]);
     std::memset(out, 0, keyBytes + dataLength);
     std::memcpy(out, key, key[0] + 1u);
     std::memcpy(out + keyBytes, data, dataLength);

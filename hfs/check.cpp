@@ -128,12 +128,7 @@ Key copyKey(const uint8_t* key, uint32_t bytes)
 uint64_t mediumSectors()
 {
     if (currentDrive < 0 || currentDrive >= driveCount) return 0;
-    DriveEntry& entry = driveTable[currentDrive];
-    if (!entry.querySectorSize) return 0;
-    uint64_t capacity = 0;
-    const uint32_t size = entry.querySectorSize(entry, &capacity);
-    lastError = errNone;
-    return size < 512 ? 0 : capacity * (size / 512);
+    return mediumUnits(driveTable[currentDrive]);
 }
 
 void checkMediumLength(Problems& p)
@@ -597,10 +592,10 @@ void collectCatalogRecord(Problems& p, std::vector<CatalogEntry>& out, const uin
                           uint32_t node)
 {
     // nodeKeysValid has checked the key length and the name length.
-    const uint32_t dataOff = (rec[0] + 2u) & ~1u;
+    const uint32_t dataOff = paddedKeyBytes(rec[ckr::keyLen]);
     CatalogEntry e{};
-    e.parent = read32(rec + 2);
-    std::memcpy(e.name, rec + 6, static_cast<size_t>(rec[6]) + 1);
+    e.parent = read32(rec + ckr::parId);
+    std::memcpy(e.name, rec + ckr::nodeName, static_cast<size_t>(rec[ckr::nodeName]) + 1);
     if (dataOff >= size) {
         p.add(spreading, "The catalog record for %s in node %u has no data.", quoted(e.name).c_str(), node);
         return;

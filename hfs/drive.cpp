@@ -29,6 +29,16 @@ void clearDrives()
     driveCount = 0;
 }
 
+uint64_t mediumUnits(DriveEntry& entry)
+{
+    if (!entry.querySectorSize) return 0;
+    uint64_t capacity = 0;
+    const uint32_t size = entry.querySectorSize(entry, &capacity);
+    lastError = errNone;
+    if (size < 512 || size % 512 != 0) return 0;
+    return capacity * (size / 512);
+}
+
 void setTransferLimit(uint32_t maxIoBufSzK)
 {
     maxIoBufSetting = maxIoBufSzK;

@@ -138,6 +138,12 @@ int32_t convertedRead(DriveEntry& entry, DeviceSectorRead readSectors, uint8_t* 
 int32_t convertedWrite(DriveEntry& entry, DeviceSectorRead readSectors, DeviceSectorWrite writeSectors,
                        const uint8_t* buffer, uint32_t count, uint32_t address);
 
+// The medium's size in 512-byte units, asked of the drive's
+// querySectorSize; 0 when the drive cannot tell (no such operation, or a
+// sector size that is not a multiple of 512). A failed query leaves no
+// error behind.
+uint64_t mediumUnits(DriveEntry& entry);
+
 inline bool driveIsReadOnly(const DriveEntry& entry)
 {
     return (entry.flags & (driveReadOnly | driveWriteHeld)) != 0 || entry.write == nullptr;

@@ -7,8 +7,8 @@
 // root folder's record is rebuilt for the new name's length.
 //
 // Calls the drive's `write`, the helpers shared with the partitioned
-// formatter (progress, pumped unit writes, the error box) and the engine's
-// big-endian accessors.
+// formatter (progress, pumped unit writes, the volume name, the error box),
+// the engine's catalog key and node record helpers and the on-disk layout.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -16,7 +16,7 @@
 #include "base/ui.h"
 #include "hfs/format.h"
 #include "hfs/format_internal.h"
-#include "hfs/hfs.h"
+#include "hfs/internal.h"
 
 namespace verrin {
 
@@ -83,65 +83,11 @@ constexpr PackedTemplate templates[] = {
 };
 constexpr int templateCount = static_cast<int>(sizeof templates / sizeof templates[0]);
 
-// Catalog leaf layout of the template.
-constexpr uint32_t folderValence = 4, folderCreated = 10, folderModified = 14;
-constexpr uint32_t threadName = 14;
-constexpr uint32_t fileCreated = 44, fileModified = 48;
-
-uint16_t recordOffset(const uint8_t* node, uint32_t index) { return read16(node + 510 - 2 * index); }
-void setRecordOffset(uint8_t* node, uint32_t index, uint16_t value) { write16(node + 510 - 2 * index, value); }
-
 // Where a leaf record's data starts: after its key, at an even offset.
 uint32_t leafDataOffset(const uint8_t* node, uint32_t index)
 {
     const uint32_t key = recordOffset(node, index);
-    return key + ((node[key] + 2u) & ~1u);
-}
-
-// Removes record `index` of a node, moving the later records down and
-// keeping the offset table right.
-bool nodeDeleteRecord(uint8_t* node, uint32_t index)
-{
-    const uint32_t count = read16(node + 10);
-    if (index >= count) return false;
-    const uint32_t start = recordOffset(node, index);
-    const uint32_t end = recordOffset(node, index + 1);
-    const uint32_t freeStart = recordOffset(node, count);
-    if (start > end || end > freeStart || freeStart > 512 - 2 * (count + 1)) return false;
-    const uint32_t length = end - start;
-    std::memmove(node + start, node + end, freeStart - end);
-    std::memset(node + freeStart - length, 0, length);
-    for (uint32_t j = index; j < count; ++j)
-        setRecordOffset(node, j, static_cast<uint16_t>(recordOffset(node, j + 1) - length));
-    setRecordOffset(node, count, 0);
-    write16(node + 10, static_cast<uint16_t>(count - 1));
-    return true;
-}
-
-// Puts a record in at position `index`, moving the later records up.
-bool nodeInsertRecord(uint8_t* node, uint32_t index, const uint8_t* record, uint32_t length)
-{
-    const uint32_t count = read16(node + 10);
-    if (index > count) return false;
-    const uint32_t freeStart = recordOffset(node, count);
-    const uint32_t start = recordOffset(node, index);
-    // The record and one more offset slot must fit between the records and
-    // the offset table.
-    if (start > freeStart || freeStart + length + 2 > 512 - 2 * (count + 1)) return false;
-    std::memmove(node + start + length, node + start, freeStart - start);
-    std::memcpy(node + start, record, length);
-    for (uint32_t j = count + 1; j > index; --j)
-        setRecordOffset(node, j, static_cast<uint16_t>(recordOffset(node, j - 1) + length));
-    write16(node + 10, static_cast<uint16_t>(count + 1));
-    return true;
-}
-
-void putVolumeName(uint8_t* p, uint32_t capacity)
-{
-    const uint8_t n = std::min<uint8_t>(newVolumeName[0], maxVolumeNameLength);
-    std::memset(p, 0, capacity);
-    p[0] = n;
-    std::memcpy(p + 1, newVolumeName + 1, n);
+    return key + paddedKeyBytes(node[key]);
 }
 
 // Unpacks and patches the template of one sector.
@@ -151,9 +97,9 @@ bool buildTemplateSector(int index, uint32_t date, uint8_t* s)
     switch (templates[index].sector) {
     case 2:
     case 2878:
-        putVolumeName(s + 36, 28);
-        write32(s + 2, date);
-        write32(s + 6, date);
+        formatting::putVolumeName(s + mdb::vn, 28);
+        write32(s + mdb::crDate, date);
+        write32(s + mdb::lsMod, date);
         return true;
     case 27:
         return buildDisketteLeaf(date, s);
@@ -199,27 +145,25 @@ bool buildDisketteLeaf(uint32_t date, uint8_t* node)
 {
     if (!unpackDisketteTemplate(4, node)) return false;
     // Records of the template: 0 the root folder, 1 its thread, 2 Desktop.
-    putVolumeName(node + leafDataOffset(node, 1) + threadName, 32);
+    formatting::putVolumeName(node + leafDataOffset(node, 1) + thd::cName, 32);
     const uint32_t root = leafDataOffset(node, 0);
-    write32(node + root + folderCreated, date);
-    write32(node + root + folderModified, date);
+    write32(node + root + dir::crDat, date);
+    write32(node + root + dir::mdDat, date);
     const uint32_t desktop = leafDataOffset(node, 2);
-    write32(node + desktop + fileCreated, date);
-    write32(node + desktop + fileModified, date);
+    write32(node + desktop + fil::crDat, date);
+    write32(node + desktop + fil::mdDat, date);
 
     // The root folder's key holds the name, so its record is rebuilt for
-    // the new name's length: key (parent 1, the name, padded to even), then
-    // the folder record of the template.
-    const uint32_t n = std::min<uint8_t>(newVolumeName[0], maxVolumeNameLength);
-    const uint32_t keyBytes = (n + 8) & ~1u;
-    uint8_t record[(maxVolumeNameLength + 8) / 2 * 2 + 70] = {};
-    record[0] = static_cast<uint8_t>(n + 6);
-    write32(record + 2, 1);
-    record[6] = static_cast<uint8_t>(n);
-    std::memcpy(record + 7, newVolumeName + 1, n);
-    std::memcpy(record + keyBytes, node + root, 70);
-    write16(record + keyBytes + folderValence, 1);
-    return nodeDeleteRecord(node, 0) && nodeInsertRecord(node, 0, record, keyBytes + 70);
+    // the new name's length: key (parent 1, the name), then the folder
+    // record of the template.
+    uint8_t name[32];
+    formatting::putVolumeName(name, sizeof name);
+    uint8_t record[40 + dir::recordSize] = {};
+    buildCatalogKey(record, 1, name);
+    const uint32_t keyBytes = paddedKeyBytes(record[ckr::keyLen]);
+    std::memcpy(record + keyBytes, node + root, dir::recordSize);
+    write16(record + keyBytes + dir::val, 1);
+    return deleteNodeRecord(node, 0) && insertNodeRecord(node, 0, record, keyBytes + dir::recordSize);
 }
 
 void formatDiskette(DriveEntry& entry)

@@ -1,7 +1,7 @@
 // Names shared by the two formatters only: the start and end of a format's
 // writing (its progress window, its writes kept and committed whole), the
-// volume name as text, and unit writes that run the message pump before
-// each call and stop at the first error or cancel.
+// volume name as written and as text, and unit writes that run the message
+// pump before each call and stop at the first error or cancel.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,10 @@
 
 namespace verrin::formatting {
 
+// The new volume name, at most 27 characters, as a length byte and its
+// characters zero-padded to `capacity` bytes (28 in an MDB, 32 in a
+// thread record), and as text.
+void putVolumeName(uint8_t* p, uint32_t capacity);
 std::string volumeNameText();
 std::string labelText(const DriveEntry& entry);
 

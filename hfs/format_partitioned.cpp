@@ -10,7 +10,7 @@
 // change; nothing is read except by the drive's own read-modify-write of
 // device sectors larger than 512 bytes. Calls the drive table, the
 // journal, the UI seam, the progress window, the error word, the size
-// formatter and the engine's big-endian accessors.
+// formatter, the engine's catalog key builder and the on-disk layout.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -20,7 +20,7 @@
 #include "base/ui.h"
 #include "hfs/format.h"
 #include "hfs/format_internal.h"
-#include "hfs/hfs.h"
+#include "hfs/internal.h"
 #include "hfs/journal.h"
 
 namespace verrin {
@@ -44,6 +44,14 @@ namespace formatting {
 namespace {
 const uint8_t zeroUnits[64 * 512] = {};
 }  // namespace
+
+void putVolumeName(uint8_t* p, uint32_t capacity)
+{
+    const uint8_t n = std::min<uint8_t>(newVolumeName[0], maxVolumeNameLength);
+    std::memset(p, 0, capacity);
+    p[0] = n;
+    std::memcpy(p + 1, newVolumeName + 1, n);
+}
 
 std::string volumeNameText()
 {
@@ -167,14 +175,6 @@ bool computeBareLayout(uint32_t sectorSize, uint64_t sectors, PartitionedLayout&
 
 namespace {
 
-void putName(uint8_t* p, uint32_t capacity)
-{
-    const uint8_t n = std::min<uint8_t>(newVolumeName[0], maxVolumeNameLength);
-    std::memset(p, 0, capacity);
-    p[0] = n;
-    std::memcpy(p + 1, newVolumeName + 1, n);
-}
-
 void putExtent(uint8_t* p, uint16_t start, uint16_t count)
 {
     write16(p, start);
@@ -184,22 +184,22 @@ void putExtent(uint8_t* p, uint16_t start, uint16_t count)
 void buildDriverMap(const PartitionedLayout& l, uint8_t* sector)
 {
     std::memset(sector, 0, l.sectorSize);
-    write16(sector, 0x4552);
-    write16(sector + 2, static_cast<uint16_t>(l.sectorSize));
-    write32(sector + 4, l.sectors);
+    write16(sector + ddm::sig, sigDdm);
+    write16(sector + ddm::blkSize, static_cast<uint16_t>(l.sectorSize));
+    write32(sector + ddm::blkCount, l.sectors);
 }
 
 void buildMapEntry(const PartitionedLayout& l, bool hfs, uint8_t* sector)
 {
     std::memset(sector, 0, l.sectorSize);
-    write16(sector, 0x504D);
-    write32(sector + 4, 2);
-    write32(sector + 8, hfs ? 6 : 1);
-    write32(sector + 12, hfs ? l.sectors - 6 : 5);
+    write16(sector + pm::sig, sigPmap);
+    write32(sector + pm::mapBlkCnt, 2);
+    write32(sector + pm::pyPartStart, hfs ? 6 : 1);
+    write32(sector + pm::partBlkCnt, hfs ? l.sectors - 6 : 5);
     const char* name = hfs ? "MacOS" : "VR";
     const char* type = hfs ? "Apple_HFS" : "Apple_partition_map";
-    std::memcpy(sector + 16, name, std::strlen(name));
-    std::memcpy(sector + 48, type, std::strlen(type));
+    std::memcpy(sector + pm::partName, name, std::strlen(name));
+    std::memcpy(sector + pm::parType, type, std::strlen(type));
 }
 
 }  // namespace
@@ -208,23 +208,23 @@ void buildPartitionedMdb(const PartitionedLayout& l, uint32_t date, uint8_t* s)
 {
     const uint32_t f = l.blockUnits;
     std::memset(s, 0, 512);
-    write16(s + 0, 0x4244);
-    write32(s + 2, date);
-    write32(s + 6, date);
-    write16(s + 14, 3);
-    write16(s + 18, static_cast<uint16_t>(l.allocBlocks));
-    write32(s + 20, f * 512);
-    write32(s + 24, f * 2048);
-    write16(s + 28, static_cast<uint16_t>(l.bitmapUnits + 3));
-    write32(s + 30, 17);
-    write16(s + 34, static_cast<uint16_t>(l.allocBlocks - 32));
-    putName(s + 36, 28);
-    write32(s + 74, f * 8192);
-    write32(s + 78, f * 8192);
-    write32(s + 130, f * 8192);
-    putExtent(s + 134, 0, 16);
-    write32(s + 146, f * 8192);
-    putExtent(s + 150, 16, 16);
+    write16(s + mdb::sigWord, sigHfs);
+    write32(s + mdb::crDate, date);
+    write32(s + mdb::lsMod, date);
+    write16(s + mdb::vbmSt, 3);
+    write16(s + mdb::nmAlBlks, static_cast<uint16_t>(l.allocBlocks));
+    write32(s + mdb::alBlkSiz, f * 512);
+    write32(s + mdb::clpSiz, f * 2048);
+    write16(s + mdb::alBlSt, static_cast<uint16_t>(l.bitmapUnits + 3));
+    write32(s + mdb::nxtCNID, 17);
+    write16(s + mdb::freeBks, static_cast<uint16_t>(l.allocBlocks - 32));
+    formatting::putVolumeName(s + mdb::vn, 28);
+    write32(s + mdb::xtClpSiz, f * 8192);
+    write32(s + mdb::ctClpSiz, f * 8192);
+    write32(s + mdb::xtFlSize, f * 8192);
+    putExtent(s + mdb::xtExtRec, 0, 16);
+    write32(s + mdb::ctFlSize, f * 8192);
+    putExtent(s + mdb::ctExtRec, 16, 16);
 }
 
 namespace {
@@ -246,18 +246,18 @@ void buildBTreeHeader(bool catalog, uint32_t nodes, uint8_t* n)
     const uint32_t maps = mapNodeCount(nodes);
     const uint32_t used = (catalog ? 2 : 1) + maps;
     std::memset(n, 0, 512);
-    if (maps) write32(n + 0, firstMapNode(catalog));  // ndFLink: the map chain
-    n[8] = 1;  // header node
-    write16(n + 10, 3);
-    write16(n + 14, catalog ? 1 : 0);     // bthDepth
-    write32(n + 16, catalog ? 1 : 0);     // bthRoot
-    write32(n + 20, catalog ? 2 : 0);     // bthNRecs
-    write32(n + 24, catalog ? 1 : 0);     // bthFNode
-    write32(n + 28, catalog ? 1 : 0);     // bthLNode
-    write16(n + 32, 512);                 // bthNodeSize
-    write16(n + 34, catalog ? 37 : 7);    // bthKeyLen
-    write32(n + 36, nodes);               // bthNNodes
-    write32(n + 40, nodes - used);        // bthFree
+    if (maps) write32(n + nd::fLink, firstMapNode(catalog));  // the map chain
+    n[nd::type] = nd::headerNode;
+    write16(n + nd::nRecs, 3);
+    write16(n + bth::depth, catalog ? 1 : 0);
+    write32(n + bth::root, catalog ? 1 : 0);
+    write32(n + bth::nRecs, catalog ? 2 : 0);
+    write32(n + bth::fNode, catalog ? 1 : 0);
+    write32(n + bth::lNode, catalog ? 1 : 0);
+    write16(n + bth::nodeSize, 512);
+    write16(n + bth::keyLen, catalog ? 37 : 7);
+    write32(n + bth::nNodes, nodes);
+    write32(n + bth::freeNodes, nodes - used);
     // Node 0, the catalog's leaf (node 1) and the map nodes are in use; all
     // of them lie within the header's own map record.
     for (uint32_t k = 0; k < used; ++k) setNodeBit(n + 248, k);
@@ -271,9 +271,9 @@ void buildMapNode(bool catalog, uint32_t nodes, uint32_t index, uint8_t* n)
 {
     std::memset(n, 0, 512);
     const uint32_t maps = mapNodeCount(nodes);
-    if (index + 1 < maps) write32(n + 0, firstMapNode(catalog) + index + 1);
-    n[8] = 2;  // map node, height 0
-    write16(n + 10, 1);
+    if (index + 1 < maps) write32(n + nd::fLink, firstMapNode(catalog) + index + 1);
+    n[nd::type] = nd::mapNode;  // height 0
+    write16(n + nd::nRecs, 1);
     // The nodes it covers all lie beyond the ones in use: all bits clear.
     write16(n + 510, 14);
     write16(n + 508, 506);
@@ -282,33 +282,32 @@ void buildMapNode(bool catalog, uint32_t nodes, uint32_t index, uint8_t* n)
 void buildRootLeaf(uint32_t date, uint8_t* n)
 {
     std::memset(n, 0, 512);
-    const uint32_t len = std::min<uint8_t>(newVolumeName[0], maxVolumeNameLength);
-    n[8] = 0xFF;
-    n[9] = 1;
-    write16(n + 10, 2);
+    n[nd::type] = nd::leafNode;
+    n[nd::height] = 1;
+    write16(n + nd::nRecs, 2);
     // Root folder: key (parent 1, the volume name), then its folder record.
+    uint8_t name[32];
+    formatting::putVolumeName(name, sizeof name);
     uint8_t* k = n + 14;
-    k[0] = static_cast<uint8_t>(len + 6);
-    write32(k + 2, 1);
-    k[6] = static_cast<uint8_t>(len);
-    std::memcpy(k + 7, newVolumeName + 1, len);
-    const uint32_t d0 = (21 + len + 1) & ~1u;
+    buildCatalogKey(k, 1, name);
+    const uint32_t d0 = 14 + paddedKeyBytes(k[ckr::keyLen]);
     uint8_t* d = n + d0;
-    d[0] = 1;
-    write32(d + 6, 2);
-    write32(d + 10, date);
-    write32(d + 14, date);
-    // Root thread: key (parent 2, empty name), then the thread record.
-    uint8_t* t = n + d0 + 70;
-    t[0] = 7;
-    write32(t + 2, 2);
+    d[0] = cdrFolder;
+    write32(d + dir::dirId, 2);
+    write32(d + dir::crDat, date);
+    write32(d + dir::mdDat, date);
+    // Root thread: key (parent 2, empty name, one byte of padding counted
+    // in its length), then the thread record.
+    uint8_t* t = n + d0 + dir::recordSize;
+    t[ckr::keyLen] = 7;
+    write32(t + ckr::parId, 2);
     uint8_t* td = t + 8;
-    td[0] = 3;
-    write32(td + 10, 1);
-    putName(td + 14, 32);
+    td[0] = cdrFolderThread;
+    write32(td + thd::parId, 1);
+    formatting::putVolumeName(td + thd::cName, 32);
     write16(n + 510, 14);
-    write16(n + 508, static_cast<uint16_t>(d0 + 70));
-    write16(n + 506, static_cast<uint16_t>(d0 + 124));
+    write16(n + 508, static_cast<uint16_t>(d0 + dir::recordSize));
+    write16(n + 506, static_cast<uint16_t>(d0 + dir::recordSize + 8 + thd::recordSize));
 }
 
 // ---------------------------------------------------------------------------

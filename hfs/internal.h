@@ -51,7 +51,8 @@ inline uint8_t nodeType(const CacheBuffer* n) { return n->data[nd::type]; }
 inline uint8_t nodeHeight(const CacheBuffer* n) { return n->data[nd::height]; }
 inline uint32_t nodeFLink(const CacheBuffer* n) { return read32(n->data + nd::fLink); }
 inline uint32_t nodeBLink(const CacheBuffer* n) { return read32(n->data + nd::bLink); }
-inline uint16_t recordOffset(const CacheBuffer* n, uint32_t i) { return read16(n->data + 510 - 2 * i); }
+inline uint16_t recordOffset(const uint8_t* node, uint32_t i) { return read16(node + 510 - 2 * i); }
+inline uint16_t recordOffset(const CacheBuffer* n, uint32_t i) { return recordOffset(n->data, i); }
 inline uint16_t recordSize(const CacheBuffer* n, uint32_t i) { return static_cast<uint16_t>(recordOffset(n, i + 1) - recordOffset(n, i)); }
 
 // True when the node's record layout keeps the invariants above.
@@ -72,6 +73,15 @@ CacheBuffer* readNode(const BTree& t, uint32_t n);
 // The child node number stored in index record i (after its key).
 bool indexChild(const BTree& t, const CacheBuffer* n, uint16_t i, uint32_t& child);
 
+// The index descent rule every search and change of a tree follows: in an
+// index node (which must hold records), the first record whose key is not
+// less than the search key, or the last record when every key is less; the
+// record before it unless there is none, the key lies beyond the last
+// record, or the keys are equal and `exactDescend` is set. Returns the
+// index of the record whose child to follow.
+using KeyCompare = int (*)(const uint8_t* searchKey, const uint8_t* recordKey);
+uint16_t descentChoice(const CacheBuffer* n, const uint8_t* key, KeyCompare compare, bool exactDescend);
+
 // Searches a tree from node `start` for a key (see findCatalogRecord for the
 // rule). Returns the leaf node and record index of the first record whose
 // key is not less than the search key; found=false with errBadNode when the
@@ -79,12 +89,20 @@ bool indexChild(const BTree& t, const CacheBuffer* n, uint16_t i, uint32_t& chil
 // (true for searches that name a record exactly).
 // The comparison is given separately so that a catalog search by parent ID
 // alone can compare parent IDs only.
-using KeyCompare = int (*)(const uint8_t* searchKey, const uint8_t* recordKey);
 RecordPosition searchTree(const BTree& t, uint32_t start, const uint8_t* key, KeyCompare compare,
                           bool exactDescend);
 
 // The extents-tree search of findExtentRecord.
 RecordPosition searchExtents(uint32_t fileId, uint8_t forkType, uint32_t fabn);
+
+// Record insertion and removal in the 512 bytes of a node, keeping its
+// offset table right (records after `index` move up or down; a removed
+// record's bytes become zeros). The B-tree writer uses them on cached nodes,
+// the diskette formatter on its template leaf. False, with the node
+// unchanged, when the index lies beyond the records, the offsets are out of
+// order, or the record and its offset slot do not fit the free space.
+bool insertNodeRecord(uint8_t* node, uint32_t index, const uint8_t* record, uint32_t length);
+bool deleteNodeRecord(uint8_t* node, uint32_t index);
 
 // Size of an extent record's blocks.
 inline uint32_t extentRecordBlocks(const uint8_t* rec)

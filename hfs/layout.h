@@ -47,6 +47,11 @@ namespace ckr {
 constexpr uint32_t keyLen = 0, parId = 2, nodeName = 6;
 }  // namespace ckr
 
+// Bytes a record's key takes in a node: the key with its length byte,
+// padded to an even length; the record's data (or an index record's child
+// number) follows.
+constexpr uint32_t paddedKeyBytes(uint8_t keyLength) { return (keyLength + 2u) & ~1u; }
+
 // File record fields (offsets in the record's data).
 namespace fil {
 constexpr uint32_t flags = 2, usrWds = 4, flNum = 20, lgLen = 26, pyLen = 30, rLgLen = 36, rPyLen = 40, crDat = 44,

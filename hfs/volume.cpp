@@ -102,7 +102,7 @@ void multisessionScan(DriveEntry& entry)
             c = static_cast<uint64_t>(addr) * 4;
         }
     }
-    if (!haveToc) c = static_cast<uint64_t>(roundUp4(read32(scanBuffer + 4))) + 46208;
+    if (!haveToc) c = static_cast<uint64_t>(roundUp4(read32(scanBuffer + ddm::blkCount))) + 46208;
 
     int counter = 2;
     uint32_t descriptor = 2;
@@ -114,7 +114,7 @@ void multisessionScan(DriveEntry& entry)
             return;
         }
         if (!hasSignature(scanBuffer, sigDdm)) return;
-        const uint32_t sessionBlocks = read32(scanBuffer + 4);
+        const uint32_t sessionBlocks = read32(scanBuffer + ddm::blkCount);
         for (uint32_t k = 2; k < 64; ++k) {
             const uint64_t entrySector = static_cast<uint64_t>(blockRatio) * (c + k);
             if (entrySector > 0xFFFFFFFFu || !scanRead(static_cast<uint32_t>(entrySector))) {
@@ -122,9 +122,9 @@ void multisessionScan(DriveEntry& entry)
                 return;
             }
             if (!hasSignature(scanBuffer, sigPmap)) break;
-            const uint32_t pstart = read32(scanBuffer + 8);
-            const uint32_t pcount = read32(scanBuffer + 12);
-            if (std::memcmp(scanBuffer + 48, "Apple_HFS", 9) != 0 || pstart == 0) continue;
+            const uint32_t pstart = read32(scanBuffer + pm::pyPartStart);
+            const uint32_t pcount = read32(scanBuffer + pm::partBlkCnt);
+            if (std::memcmp(scanBuffer + pm::parType, "Apple_HFS", 9) != 0 || pstart == 0) continue;
             const uint64_t start = static_cast<uint64_t>(blockRatio) * (c + pstart);
             if (!probePartition(start, static_cast<uint64_t>(blockRatio) * pcount, "session", counter)) {
                 lastError = errNone;
@@ -197,17 +197,6 @@ void selectDrive(int driveIndex)
     transferCap = 0;
 }
 
-// The medium's size in 512-byte units, or 0 when the drive cannot tell.
-static uint64_t mediumSectors(DriveEntry& entry)
-{
-    if (!entry.querySectorSize) return 0;
-    uint64_t capacity = 0;
-    const uint32_t size = entry.querySectorSize(entry, &capacity);
-    lastError = errNone;
-    if (size < 512 || size % 512 != 0) return 0;
-    return capacity * (size / 512);
-}
-
 void scanVolumes()
 {
     volumeCount = 0;
@@ -256,7 +245,7 @@ void scanVolumes()
         // sector holds it, the volume spans the whole medium: otherwise the
         // real alternate would go stale, or be written past the medium's end.
         const uint64_t minimum = alBlSt + blocks * spb + 2;
-        const uint64_t medium = mediumSectors(entry);
+        const uint64_t medium = mediumUnits(entry);
         if (medium != 0 && medium != length && medium >= minimum && medium <= 0xFFFFFFFFu) {
             if (scanRead(static_cast<uint32_t>(medium - 2)) && hasSignature(scanBuffer, sigHfs)) length = medium;
             lastError = errNone;
@@ -289,9 +278,9 @@ void scanVolumes()
             if (sector > 0xFFFFFFFFu) break;
             if (!scanRead(static_cast<uint32_t>(sector))) return;
             if (!hasSignature(scanBuffer, sigPmap)) break;
-            if (std::memcmp(scanBuffer + 48, "Apple_HFS", 9) != 0) continue;
-            const uint32_t pstart = read32(scanBuffer + 8);
-            const uint32_t pcount = read32(scanBuffer + 12);
+            if (std::memcmp(scanBuffer + pm::parType, "Apple_HFS", 9) != 0) continue;
+            const uint32_t pstart = read32(scanBuffer + pm::pyPartStart);
+            const uint32_t pcount = read32(scanBuffer + pm::partBlkCnt);
             if (pstart == 0) break;
             const uint64_t start = static_cast<uint64_t>(blockRatio) * pstart;
             if (!probePartition(start, static_cast<uint64_t>(blockRatio) * pcount, nullptr, 0)) return;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/report.h"
+#include "base/format.h"
 #include "base/macroman.h"
 #include "base/progress.h"
 #include "base/settings.h"

@@ -375,7 +375,7 @@ bool checkCrc(BinHexReader& r)
 
 }  // namespace
 
-bool readBinHexHeader(BinHexReader& r, const ByteSource& in, MacFileInfo& info, uint32_t maxForkLength)
+bool readBinHexHeader(BinHexReader& r, const ByteSource& in, MacFileInfo& info, uint32_t forkLimit)
 {
     r = BinHexReader{};
     r.in = in;
@@ -405,7 +405,7 @@ bool readBinHexHeader(BinHexReader& r, const ByteSource& in, MacFileInfo& info, 
     std::memcpy(info.finderInfo.data(), p, 10);
     info.dataLength = read32(p + 10);
     info.resourceLength = read32(p + 14);
-    if (info.dataLength > maxForkLength || info.resourceLength > maxForkLength) {
+    if (info.dataLength > forkLimit || info.resourceLength > forkLimit) {
         setError(errWrongFileType);
         return false;
     }

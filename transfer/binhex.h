@@ -88,11 +88,11 @@ struct BinHexReader {
 // The name is the one stored in the file, 0 to 63 bytes: HFS takes at most
 // 31, so the caller cuts it, and an empty name (a valid file whose maker
 // left it out) asks the caller to name the file after the PC file.
-// Fork lengths above `maxForkLength` are refused. The encoded text must
+// Fork lengths above `forkLimit` are refused. The encoded text must
 // start within the first megabyte, and more than 4096 characters outside
 // the alphabet in a row end it, so an input that never ends still ends the
 // decoding with an error. False on failure, with lastError set.
-bool readBinHexHeader(BinHexReader& r, const ByteSource& in, MacFileInfo& info, uint32_t maxForkLength);
+bool readBinHexHeader(BinHexReader& r, const ByteSource& in, MacFileInfo& info, uint32_t forkLimit);
 // Copies the data fork to the sink, checks its CRC, calls the sink's
 // nextFork, copies the resource fork and checks its CRC. Whatever follows
 // the last CRC is ignored. False on failure, with lastError set (the sink

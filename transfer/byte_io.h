@@ -51,6 +51,10 @@ inline void nextFork(const ByteSink& sink)
     if (sink.nextFork) sink.nextFork(sink.context);
 }
 
+// The largest fork an HFS file can hold; longer forks in a MacBinary or
+// BinHex header are taken as damage.
+constexpr uint32_t maxForkLength = 0x7FFFFFFF;
+
 // The catalog facts of one Mac file as the codecs write and read them.
 struct MacFileInfo {
     std::array<uint8_t, 64> name{};        // length-prefixed Mac Roman; name[0] is the length

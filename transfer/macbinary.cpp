@@ -13,8 +13,6 @@ namespace verrin {
 
 namespace {
 
-// The largest fork HFS can hold.
-constexpr uint32_t maxForkLength = 0x7FFFFFFF;
 // A secondary header longer than this is taken as damage.
 constexpr uint32_t maxSecondaryLength = 0x7FFF;
 // MacBinary II fields: the Finder flags' low byte, the version that wrote

@@ -61,8 +61,6 @@ void copyText(int from, int to)
     }
 }
 
-// The longest fork a file may declare: HFS lengths are signed 32-bit.
-constexpr uint32_t maxForkLength = 0x7FFFFFFF;
 
 // Creates the Mac file from a descriptor that already carries a Mac name
 // (MacBinary and BinHex); a clash goes to createMacTarget with the name in

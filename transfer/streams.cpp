@@ -22,6 +22,7 @@
 #include "base/settings.h"
 #include "base/ui.h"
 #include "hfs/hfs.h"
+#include "hfs/layout.h"
 #include "transfer/names.h"
 #include "transfer/pcfile.h"
 
@@ -43,9 +44,6 @@ void freeEntry(TransferStream& s)
     delete[] s.buffer;
     s = TransferStream{};
 }
-
-// Fields of a catalog file record, from the start of its data.
-constexpr uint32_t recordFinderInfo = 4, recordCreateDate = 44, recordModifyDate = 48;
 
 bool isMac(const TransferStream& s) { return (s.mode & streamMac) != 0; }
 uint8_t forkOf(const TransferStream& s) { return (s.mode & streamResource) ? resourceFork : dataFork; }
@@ -244,9 +242,9 @@ int openTransfer(uint8_t mode, TransferFile& file)
         const uint8_t* rec = s.macFile.buffer->data + s.macFile.offset;
         s.file.dataLength = forkLogicalLength(s.macFile, dataFork);
         s.file.rsrcLength = forkLogicalLength(s.macFile, resourceFork);
-        s.file.createDate = read32(rec + recordCreateDate);
-        s.file.modifyDate = read32(rec + recordModifyDate);
-        std::memcpy(s.file.finderInfo, rec + recordFinderInfo, 16);
+        s.file.createDate = read32(rec + fil::crDat);
+        s.file.modifyDate = read32(rec + fil::mdDat);
+        std::memcpy(s.file.finderInfo, rec + fil::usrWds, 16);
         file.dataLength = s.file.dataLength;
         file.rsrcLength = s.file.rsrcLength;
         file.createDate = s.file.createDate;

@@ -55,7 +55,7 @@ std::string encodeBinHex(MacFileInfo info, const std::vector<uint8_t>& data, con
     return stringOf(sink.data);
 }
 
-Decoded decodeBinHex(const std::string& text, uint32_t maxForkLength)
+Decoded decodeBinHex(const std::string& text, uint32_t forkLimit)
 {
     Decoded d;
     std::vector<uint8_t> bytes = bytesOf(text);
@@ -63,7 +63,7 @@ Decoded decodeBinHex(const std::string& text, uint32_t maxForkLength)
     ByteSource in = memorySource(source);
     in.nextFork = nullptr;
     BinHexReader reader;
-    if (!readBinHexHeader(reader, in, d.info, maxForkLength)) return d;
+    if (!readBinHexHeader(reader, in, d.info, forkLimit)) return d;
     MemorySink sink;
     d.ok = readBinHexForks(reader, d.info, memorySink(sink));
     d.data = std::move(sink.data);

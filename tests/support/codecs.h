@@ -24,7 +24,7 @@ struct Decoded {
 };
 
 std::string encodeBinHex(MacFileInfo info, const std::vector<uint8_t>& data, const std::vector<uint8_t>& resource);
-Decoded decodeBinHex(const std::string& text, uint32_t maxForkLength = 0x7FFFFFFF);
+Decoded decodeBinHex(const std::string& text, uint32_t forkLimit = maxForkLength);
 std::string encodeMacBinary(MacFileInfo info, const std::vector<uint8_t>& data, const std::vector<uint8_t>& resource);
 Decoded decodeMacBinary(const std::string& bytes);
 
