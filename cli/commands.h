@@ -84,6 +84,9 @@ bool splitImageArgument(const std::string& imageArg, std::string& path, int& vol
 // Opens an image file as the current drive and scans it; false after
 // printing the error.
 bool openDrive(const std::string& path, bool writable);
+// Opens an image file as a drive: its index in the drive table, or -1
+// after printing why it could not be opened.
+int openImage(const std::string& path, bool writable, uint32_t sectorSize = 512);
 // Opens IMAGE[#N] and mounts volume N; false after printing the error.
 bool mountImageArgument(const std::string& imageArg, bool writable);
 // Why a text cannot be a Mac name of at most `maxLength` characters, in the
@@ -99,6 +102,10 @@ bool parseMacPath(const std::string& path, std::vector<std::vector<uint8_t>>& na
 bool volumePathNames(const std::string& path, std::vector<std::vector<uint8_t>>& names);
 // Resolves a path from the root; prints "not found" or the engine's error.
 bool findItem(const std::string& path, uint32_t& parentId, CatalogItem& item);
+// The same for a path already split into names; `shown` names it in
+// messages.
+bool findNames(const std::vector<std::vector<uint8_t>>& names, const std::string& shown, uint32_t& parentId,
+               CatalogItem& item);
 // The path of an item for messages and listings: names joined by ':'.
 std::string joinPath(const std::string& folderPath, const std::string& name);
 

@@ -72,6 +72,17 @@ static bool isGzipFile(const std::string& path)
     return gzip;
 }
 
+int openImage(const std::string& path, bool writable, uint32_t sectorSize)
+{
+    const int drive = openImageDrive(path.c_str(), writable, sectorSize);
+    if (drive < 0) {
+        const char* why = imageOpenProblem();
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), *why ? why : errorText(lastError));
+        lastError = errNone;
+    }
+    return drive;
+}
+
 bool openDrive(const std::string& path, bool writable)
 {
     lastError = errNone;
@@ -100,13 +111,8 @@ bool openDrive(const std::string& path, bool writable)
         std::fprintf(stderr, "%s: the file is gzip-compressed; unpack it first (gunzip -k)\n", path.c_str());
         return false;
     }
-    const int drive = openImageDrive(path.c_str(), writable);
-    if (drive < 0) {
-        const char* why = imageOpenProblem();
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), *why ? why : errorText(lastError));
-        lastError = errNone;
-        return false;
-    }
+    const int drive = openImage(path, writable);
+    if (drive < 0) return false;
     selectDrive(drive);
     if (lastError == errNoHfsVolume) {
         lastError = errNone;
@@ -187,12 +193,9 @@ bool parseMacPath(const std::string& path, std::vector<std::vector<uint8_t>>& na
             const std::string_view text = std::string_view(path).substr(start, end - start);
             problem = macNameProblem(text);
             if (!problem.empty()) return false;
-            std::vector<uint8_t> chars;
-            utf8ToMacRoman(text, chars);
-            std::vector<uint8_t> name;
-            name.push_back(static_cast<uint8_t>(chars.size()));
-            name.insert(name.end(), chars.begin(), chars.end());
-            names.push_back(std::move(name));
+            uint8_t name[32];
+            macNameFromText(std::string(text), name);
+            names.emplace_back(name, name + name[0] + 1);
         }
         start = end + 1;
     }
@@ -222,14 +225,19 @@ bool volumePathNames(const std::string& path, std::vector<std::vector<uint8_t>>&
 bool findItem(const std::string& path, uint32_t& parentId, CatalogItem& item)
 {
     std::vector<std::vector<uint8_t>> names;
-    if (!volumePathNames(path, names)) return false;
+    return volumePathNames(path, names) && findNames(names, path, parentId, item);
+}
+
+bool findNames(const std::vector<std::vector<uint8_t>>& names, const std::string& shown, uint32_t& parentId,
+               CatalogItem& item)
+{
     const int r = resolvePath(2, names, parentId, item);
     if (r == 1) return true;
     if (r == 0) {
-        std::fprintf(stderr, "%s: not found\n", path.c_str());
+        std::fprintf(stderr, "%s: not found\n", shown.c_str());
         return false;
     }
-    failWithError(path.c_str());
+    failWithError(shown.c_str());
     return false;
 }
 

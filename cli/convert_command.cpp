@@ -29,13 +29,8 @@ int cmdConvert(int argc, char** argv)
     lastError = errNone;
     clearDrives();
     closeImageDrives();
-    const int drive = openImageDrive(source.c_str(), false);
-    if (drive < 0) {
-        const char* problem = imageOpenProblem();
-        std::fprintf(stderr, "%s: %s\n", source.c_str(), *problem ? problem : errorText(lastError));
-        lastError = errNone;
-        return 1;
-    }
+    const int drive = openImage(source, false);
+    if (drive < 0) return 1;
     const bool fromDiskCopy = driveTable[drive].kind == DriveKind::diskCopyImage;
     closeImageDrives();
     clearDrives();

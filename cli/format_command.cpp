@@ -257,13 +257,8 @@ int formatImage(const FormatRequest& request)
         if (!sizeImageFile(image, request.bytes)) return 1;
     }
 
-    const int drive = openImageDrive(image.c_str(), true, request.sectorSize);
-    if (drive < 0) {
-        const char* why = imageOpenProblem();
-        std::fprintf(stderr, "%s: %s\n", image.c_str(), *why ? why : errorText(lastError));
-        lastError = errNone;
-        return 1;
-    }
+    const int drive = openImage(image, true, request.sectorSize);
+    if (drive < 0) return 1;
     if (diskette && !useDisketteFormatter(drive)) {
         std::fprintf(stderr, "%s: not a 1.44 MB diskette image\n", image.c_str());
         return 1;

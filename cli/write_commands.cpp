@@ -32,12 +32,7 @@ bool enterFolderNames(const std::vector<std::vector<uint8_t>>& names, const std:
 {
     uint32_t parent = 0;
     CatalogItem item;
-    const int r = resolvePath(2, names, parent, item);
-    if (r < 0) return failWithError(shown.c_str()), false;
-    if (r == 0) {
-        std::fprintf(stderr, "%s: not found\n", shown.c_str());
-        return false;
-    }
+    if (!findNames(names, shown, parent, item)) return false;
     if (item.kind != cdrFolder) {
         std::fprintf(stderr, "%s: not a folder\n", shown.c_str());
         return false;
@@ -56,7 +51,7 @@ bool enterItemFolder(const std::string& path, CatalogItem& item, uint32_t& paren
         std::fprintf(stderr, "%s: names the volume itself, not an item inside it\n", path.c_str());
         return false;
     }
-    if (!findItem(path, parent, item)) return false;
+    if (!findNames(names, path, parent, item)) return false;
     if (!enterFolder(parent)) return failWithError(path.c_str()), false;
     return true;
 }
