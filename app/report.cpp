@@ -1,6 +1,6 @@
-// Error reporting. See report.h. Calls the error table (base/errors.h), the
-// UI seam (base/ui.h), the engine's revertVolume and the Mac pane's
-// closeMacPane.
+// Ending a command and reporting its error. See report.h. Calls the error
+// table (base/errors.h), the UI seam (base/ui.h), the engine's flushVolume
+// and revertVolume, and the Mac pane's closeMacPane.
 #include "app/report.h"
 
 #include "app/panes.h"
@@ -26,12 +26,12 @@ void closeMacSide()
         closeMacPane();
 }
 
-void reportLastError()
+int32_t reportLastError(const char* context)
 {
     const int32_t code = lastError;
-    if (code == errNone) return;
+    if (code == errNone) return code;
     if (code == errDriveNotReady) closeMacSide();
-    if (code != errCancelled) messageBox(errorText(code), nullptr, uiOk, uiIconWarning);
+    if (code != errCancelled) messageBox(errorText(code), context && *context ? context : nullptr, uiOk, uiIconWarning);
 
     lastError = errNone;
     revertVolume();
@@ -41,6 +41,13 @@ void reportLastError()
         lastError = errNone;
         closeMacSide();
     }
+    return code;
+}
+
+bool finishCommand(const char* context)
+{
+    if (lastError == errNone) flushVolume();
+    return reportLastError(context) == errNone;
 }
 
 }  // namespace verrin

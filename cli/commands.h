@@ -1,6 +1,7 @@
 // verrin-cli's commands and the helpers they share: opening an image's
 // volume, parsing HFS paths, printing names and errors.
-// Calls the engine, the drive table and the image drives.
+// Calls the engine, the drive table, the image drives and the end-of-command
+// report of app/.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/report.h"
 #include "hfs/hfs.h"
 
 namespace verrin::cli {
@@ -51,10 +53,10 @@ bool mountForWrite(const std::string& imageArg, bool force);
 extern const char forceHelp[];
 // Makes the folder at PATH current; false after printing.
 bool enterFolderPath(const std::string& path);
-// Ends a write command: flushes when no error is pending; otherwise (or if
-// the flush fails) prints the system's message, reverts the volume to its
-// last flushed state and returns 1.
-int finishWrite(const char* context);
+// Ends a write command (finishCommand): flushes when no error is pending;
+// otherwise, or when the flush fails, prints the system's message, reverts
+// the volume to its last flushed state and returns 1.
+inline int finishWrite(const char* context) { return finishCommand(context) ? 0 : 1; }
 
 // A command's arguments: the known flags that were given, the rest in
 // order, and the first option the command does not know ("--" ends the
@@ -109,9 +111,14 @@ bool findNames(const std::vector<std::vector<uint8_t>>& names, const std::string
 // The path of an item for messages and listings: names joined by ':'.
 std::string joinPath(const std::string& folderPath, const std::string& name);
 
-// Prints the pending error (the system's own message text) with a context
-// and clears it. Returns 1 for use as an exit code.
-int failWithError(const char* context);
+// Prints the pending error (the system's own message text) with a context,
+// clears it and drops unflushed changes (reportLastError). Returns 1 for
+// use as an exit code.
+inline int failWithError(const char* context)
+{
+    reportLastError(context);
+    return 1;
+}
 // Prints a usage or argument error. Returns 2.
 int failUsage(const char* command, const char* message);
 

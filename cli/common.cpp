@@ -246,19 +246,6 @@ std::string joinPath(const std::string& folderPath, const std::string& name)
     return folderPath.empty() ? name : folderPath + ":" + name;
 }
 
-int failWithError(const char* context)
-{
-    const char* text = errorText(lastError);
-    if (*text) {
-        if (context && *context)
-            std::fprintf(stderr, "%s: %s\n", context, text);
-        else
-            std::fprintf(stderr, "%s\n", text);
-    }
-    lastError = errNone;
-    return 1;
-}
-
 int failUsage(const char* command, const char* message)
 {
     std::fprintf(stderr, "verrin-cli %s: %s (see 'verrin-cli %s --help')\n", command, message, command);

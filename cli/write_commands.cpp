@@ -142,23 +142,6 @@ bool enterFolderPath(const std::string& path)
     return volumePathNames(path, names) && enterFolderNames(names, path);
 }
 
-int finishWrite(const char* context)
-{
-    if (lastError == errNone) flushVolume();
-    if (lastError == errNone) return 0;
-    const int32_t code = lastError;
-    lastError = errNone;
-    revertVolume();
-    const int32_t revertCode = lastError;
-    lastError = code;
-    failWithError(context);
-    if (revertCode != errNone) {
-        lastError = revertCode;
-        failWithError("revert");
-    }
-    return 1;
-}
-
 int cmdMkdir(int argc, char** argv)
 {
     if (wantsHelp(argc, argv)) {

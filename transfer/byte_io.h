@@ -19,7 +19,8 @@
 
 namespace verrin {
 
-// Hands out one byte at a time.
+// Hands out bytes one at a time (the BinHex codec) or in runs (the forks
+// of a MacBinary file).
 struct ByteSource {
     // The next byte (0..255), or -1 at the end of the data. A source that
     // fails sets lastError and gives -1 or any value: callers test lastError.
@@ -29,19 +30,34 @@ struct ByteSource {
     // plain byte stream.
     void (*nextFork)(void* context);
     void* context;
+    // Up to `max` bytes into `buffer`, as that many `read` calls would give
+    // them; returns the count, 0 at the end of the data or on a failure.
+    // The MacBinary codec needs it; null where only `read` is used.
+    uint32_t (*readRun)(void* context, uint8_t* buffer, uint32_t max) = nullptr;
 };
 
-// Takes one byte at a time.
+// Takes bytes one at a time or in runs.
 struct ByteSink {
     void (*write)(void* context, uint8_t byte);
     // Moves from the data fork to the resource fork of the file being made;
     // null when the sink is one plain byte stream.
     void (*nextFork)(void* context);
     void* context;
+    // `length` bytes, as that many `write` calls would take them. The
+    // MacBinary codec needs it; null where only `write` is used.
+    void (*writeRun)(void* context, const uint8_t* bytes, uint32_t length) = nullptr;
 };
 
 inline int readByte(const ByteSource& source) { return source.read(source.context); }
 inline void writeByte(const ByteSink& sink, uint8_t byte) { sink.write(sink.context, byte); }
+inline uint32_t readRun(const ByteSource& source, uint8_t* buffer, uint32_t max)
+{
+    return source.readRun(source.context, buffer, max);
+}
+inline void writeRun(const ByteSink& sink, const uint8_t* bytes, uint32_t length)
+{
+    sink.writeRun(sink.context, bytes, length);
+}
 inline void nextFork(const ByteSource& source)
 {
     if (source.nextFork) source.nextFork(source.context);

@@ -35,37 +35,16 @@ void copyText(int from, int to)
     }
 }
 
-void writeZeros(int to, uint32_t count)
-{
-    for (uint32_t i = 0; i < count && lastError == errNone; ++i) writeTransferByte(to, 0);
-}
-
-// One fork of a MacBinary file: its bytes, which must all be there, and the
-// padding computed from its recorded length.
-void writeMacBinaryFork(int source, int target, uint32_t length)
-{
-    if (copyTransferBytes(source, target, length) != length) setError(errDamagedFile);
-    writeZeros(target, macBinaryPadding(length));
-}
-
-// MacBinary: the header, then each fork moved a buffer run at a time.
-void writeMacBinaryFile(int source, int target, const TransferFile& file)
-{
-    uint8_t header[macBinaryHeaderSize];
-    buildMacBinaryHeader(macFileInfoOf(file), header);
-    for (const uint8_t b : header) writeTransferByte(target, b);
-    writeMacBinaryFork(source, target, file.dataLength);
-    switchFork(source, file);
-    writeMacBinaryFork(source, target, file.rsrcLength);
-}
-
-// BinHex: the codec reads the data fork, switches the source to the
-// resource fork and reads that.
-void writeBinHexFile(int source, int target, const TransferFile& file)
+// MacBinary and BinHex: the codec reads the data fork, switches the source
+// to the resource fork and reads that.
+void writeCodedFile(TranslationMode mode, int source, int target, const TransferFile& file)
 {
     StreamByteContext from{source, &file};
     StreamByteContext to{target, nullptr};
-    writeBinHex(macFileInfoOf(file), streamSource(from), streamSink(to));
+    if (mode == MacBinary)
+        writeMacBinary(macFileInfoOf(file), streamSource(from), streamSink(to));
+    else
+        writeBinHex(macFileInfoOf(file), streamSource(from), streamSink(to));
 }
 
 // The steps every writer shares; `mode` selects the body.
@@ -103,10 +82,8 @@ void copyMacToPc(TranslationMode mode, const uint8_t* macName, uint32_t folderId
             copyTransferBytes(from, to, source.rsrcLength);
             break;
         case MacBinary:
-            writeMacBinaryFile(from, to, source);
-            break;
         case BinHex:
-            writeBinHexFile(from, to, source);
+            writeCodedFile(mode, from, to, source);
             break;
         }
     }

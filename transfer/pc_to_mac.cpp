@@ -126,15 +126,8 @@ void copyMacBinary(const char* pcName, uint32_t folderId)
         TransferFile target = transferFileOf(header.info);
         target.folderId = folderId;
         if (createNamedTarget(target, to) == targetGo) {
-            // Both forks must be there in full; the padding after the data
-            // fork is skipped, a missing one after the last fork is fine.
-            if (copyTransferBytes(from, to, header.info.dataLength) != header.info.dataLength)
-                setError(errDamagedFile);
-            for (uint32_t i = macBinaryPadding(header.info.dataLength); i > 0 && lastError == errNone; --i)
-                if (readTransferByte(from) < 0) break;
-            switchFork(to, target);
-            if (copyTransferBytes(from, to, header.info.resourceLength) != header.info.resourceLength)
-                setError(errDamagedFile);
+            StreamByteContext output{to, &target};
+            readMacBinaryForks(streamSource(input), header, streamSink(output));
         }
     }
     closeTransfer(to);

@@ -279,6 +279,41 @@ int readTransferByte(int stream)
     return b;
 }
 
+uint32_t readTransferRun(int stream, uint8_t* buffer, uint32_t max)
+{
+    if (lastError != errNone) return 0;
+    TransferStream* s = streamAt(stream);
+    if (!s || (s->mode & streamWrite)) return 0;
+    uint32_t given = 0;
+    while (given < max && lastError == errNone) {
+        if (isMac(*s) && s->position >= s->limit) break;
+        if (s->index >= s->fill && !refill(*s)) break;
+        // A run: what the buffer holds, the caller takes and the fork's
+        // length allows.
+        uint32_t run = std::min<uint32_t>(s->fill - s->index, max - given);
+        if (isMac(*s)) run = std::min(run, s->limit - s->position);
+        std::memcpy(buffer + given, s->buffer + s->index, run);
+        s->index = static_cast<uint16_t>(s->index + run);
+        s->position += run;
+        given += run;
+    }
+    return lastError == errNone ? given : 0;
+}
+
+void writeTransferRun(int stream, const uint8_t* bytes, uint32_t length)
+{
+    TransferStream* s = streamAt(stream);
+    if (!s || !(s->mode & streamWrite)) return;
+    while (length > 0 && lastError == errNone) {
+        const uint32_t run = std::min<uint32_t>(s->fill - s->index, length);
+        std::memcpy(s->buffer + s->index, bytes, run);
+        s->index = static_cast<uint16_t>(s->index + run);
+        bytes += run;
+        length -= run;
+        if (s->index >= s->fill) writeOut(*s);
+    }
+}
+
 uint32_t copyTransferBytes(int from, int to, uint32_t count)
 {
     TransferStream* source = streamAt(from);
@@ -293,16 +328,10 @@ uint32_t copyTransferBytes(int from, int to, uint32_t count)
             moved += bulk;
             if (bulk > 0 || lastError != errNone) continue;
         }
-        if (isMac(*source) && source->position >= source->limit) break;
-        if (source->index >= source->fill && !refill(*source)) break;
-        // A run: what the source buffer holds, the target buffer takes and
-        // the caller and the fork's length allow.
-        uint32_t run = std::min<uint32_t>(source->fill - source->index, target->fill - target->index);
-        run = std::min(run, count - moved);
-        if (isMac(*source)) run = std::min(run, source->limit - source->position);
-        std::memcpy(target->buffer + target->index, source->buffer + source->index, run);
-        source->index = static_cast<uint16_t>(source->index + run);
-        source->position += run;
+        // Straight into the target's buffer, as much as it takes.
+        const uint32_t room = std::min<uint32_t>(target->fill - target->index, count - moved);
+        const uint32_t run = readTransferRun(from, target->buffer + target->index, room);
+        if (run == 0) break;
         target->index = static_cast<uint16_t>(target->index + run);
         moved += run;
         if (target->index >= target->fill) writeOut(*target);
@@ -446,7 +475,17 @@ int sourceRead(void* context)
     return lastError != errNone ? -1 : b;
 }
 
+uint32_t sourceReadRun(void* context, uint8_t* buffer, uint32_t max)
+{
+    return readTransferRun(static_cast<StreamByteContext*>(context)->stream, buffer, max);
+}
+
 void sinkWrite(void* context, uint8_t byte) { writeTransferByte(static_cast<StreamByteContext*>(context)->stream, byte); }
+
+void sinkWriteRun(void* context, const uint8_t* bytes, uint32_t length)
+{
+    writeTransferRun(static_cast<StreamByteContext*>(context)->stream, bytes, length);
+}
 
 void streamNextFork(void* context)
 {
@@ -485,8 +524,11 @@ TransferFile transferFileOf(const MacFileInfo& info)
     return file;
 }
 
-ByteSource streamSource(StreamByteContext& context) { return ByteSource{sourceRead, streamNextFork, &context}; }
+ByteSource streamSource(StreamByteContext& context)
+{
+    return ByteSource{sourceRead, streamNextFork, &context, sourceReadRun};
+}
 
-ByteSink streamSink(StreamByteContext& context) { return ByteSink{sinkWrite, streamNextFork, &context}; }
+ByteSink streamSink(StreamByteContext& context) { return ByteSink{sinkWrite, streamNextFork, &context, sinkWriteRun}; }
 
 }  // namespace verrin

@@ -68,10 +68,15 @@ int openTransfer(uint8_t mode, TransferFile& file);
 int readTransferByte(int stream);
 void writeTransferByte(int stream, uint8_t byte);
 void flushTransfer(int stream);
-// Moves up to `count` bytes from a reading stream to a writing one, as
-// that many readTransferByte / writeTransferByte calls would, a buffer run
-// at a time. Stops at the end of the source or at an error; returns the
-// bytes moved.
+// Runs of bytes, as that many readTransferByte / writeTransferByte calls
+// would move them: up to `max` bytes out of a reading stream (the count
+// given; 0 at the end of the data or on an error), and `length` bytes into
+// a writing one.
+uint32_t readTransferRun(int stream, uint8_t* buffer, uint32_t max);
+void writeTransferRun(int stream, const uint8_t* bytes, uint32_t length);
+// Moves up to `count` bytes from a reading stream to a writing one, a
+// buffer run at a time. Stops at the end of the source or at an error;
+// returns the bytes moved.
 uint32_t copyTransferBytes(int from, int to, uint32_t count);
 // Moves a Mac stream to the other fork of the same file (flushing a stream
 // being written); the descriptor gives the new fork's length for reading.
