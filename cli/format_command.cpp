@@ -109,17 +109,6 @@ bool sizeImageFile(const std::string& path, uint64_t bytes)
     return true;
 }
 
-// Prints the format error box, if the formatter showed one.
-bool reportFormatError(const std::string& image)
-{
-    for (const headless::Prompt& p : headless::shown)
-        if (p.caption == "Formatting Error") {
-            std::fprintf(stderr, "%s: %s\n", image.c_str(), p.text.c_str());
-            return true;
-        }
-    return false;
-}
-
 // What the command line asked for.
 struct FormatRequest {
     std::string image;
@@ -278,10 +267,12 @@ int formatImage(const FormatRequest& request)
     headless::scriptedAnswers = diskette ? std::vector<int>{uiAnswerOk} : std::vector<int>{uiAnswerOk, uiAnswerYes};
     const bool echo = headless::echo;
     headless::echo = false;
-    formatDrive(drive);
+    const int32_t outcome = formatDrive(drive);
     headless::echo = echo;
-    if (lastError != errNone) return failWithError(image.c_str());
-    return reportFormatError(image) ? 1 : 0;
+    if (lastError != errNone) return failWithError(image.c_str());  // the drive's checks failed
+    if (outcome == errNone) return 0;
+    if (const char* text = formatErrorText(outcome)) std::fprintf(stderr, "%s: %s\n", image.c_str(), text);
+    return 1;
 }
 
 }  // namespace

@@ -48,7 +48,8 @@ struct DriveEntry;
 // 0 on failure with lastError set.
 using DriveReadOp = int32_t (*)(DriveEntry& entry, uint8_t* buffer, uint32_t count, uint32_t address);
 using DriveWriteOp = int32_t (*)(DriveEntry& entry, const uint8_t* buffer, uint32_t count, uint32_t address);
-using DriveFormatOp = void (*)(DriveEntry& entry);
+// format returns its outcome as an error code (see hfs/format.h).
+using DriveFormatOp = int32_t (*)(DriveEntry& entry);
 using DriveReadTocOp = int32_t (*)(DriveEntry& entry, uint8_t* toc256);
 // Device sector size in bytes (0 on failure); when capacity is not null it
 // receives the medium's size in device sectors.

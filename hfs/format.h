@@ -1,9 +1,10 @@
 // The two formatters: a whole partitioned medium (driver descriptor map,
 // a two-entry Apple partition map and one empty HFS volume) and a 1.44 MB
 // diskette (a fixed, freshly initialised HFS image patched with the name
-// and date). Both ask their confirmations, show progress and report their
-// outcome through the user-interface seam; the drive is reached only
-// through its DriveEntry operations.
+// and date). Both ask their confirmations, show progress and show a
+// failure in the format error box through the user-interface seam, and
+// return their outcome to the caller; the drive is reached only through its
+// DriveEntry operations.
 #pragma once
 
 #include <cstdint>
@@ -60,13 +61,19 @@ void buildRootLeaf(uint32_t date, uint8_t* node512);
 constexpr uint32_t minimumBareUnits = 800;  // 400K, the smallest Mac diskette
 bool computeBareLayout(uint32_t sectorSize, uint64_t sectors, PartitionedLayout& out);
 
+// The outcome every formatter returns: errNone when the new volume was
+// written; errCancelled when the user declined a confirmation or cancelled
+// in the progress window (nothing is shown); otherwise the failure, which
+// the format error box has shown. lastError is clear afterwards in every
+// case.
+
 // The `format` operation of every formattable drive except diskettes.
-void formatPartitionedMedium(DriveEntry& entry);
+int32_t formatPartitionedMedium(DriveEntry& entry);
 // Formats the whole medium as one HFS volume without a partition map.
-void formatBareMedium(DriveEntry& entry);
+int32_t formatBareMedium(DriveEntry& entry);
 
 // The `format` operation of diskettes: writes the fixed 1.44 MB image.
-void formatDiskette(DriveEntry& entry);
+int32_t formatDiskette(DriveEntry& entry);
 
 // Number of sectors of the diskette image (2880 of 512 bytes).
 constexpr uint32_t disketteSectors = 2880;
@@ -85,9 +92,12 @@ int32_t unpackBits(const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t ou
 // date (sector 27 of the image).
 bool buildDisketteLeaf(uint32_t date, uint8_t* node512);
 
+// The text of the format error box for an outcome: "Disk is write
+// protected!", "No disk in drive!" or "Can not format disk!"; null for
+// errNone and errCancelled.
+const char* formatErrorText(int32_t code);
 // Turns lastError into the format error box ("Formatting Error") and
-// clears it: nothing for no error or a cancel, "Disk is write protected!",
-// "No disk in drive!", or "Can not format disk!".
-void showFormatError();
+// clears it; returns the code it took.
+int32_t showFormatError();
 
 }  // namespace verrin

@@ -166,12 +166,12 @@ bool buildDisketteLeaf(uint32_t date, uint8_t* node)
     return deleteNodeRecord(node, 0) && insertNodeRecord(node, 0, record, keyBytes + dir::recordSize);
 }
 
-void formatDiskette(DriveEntry& entry)
+int32_t formatDiskette(DriveEntry& entry)
 {
     using namespace formatting;
     if (messageBox("Formatting will erase all data on diskette!", "WARNING!", uiOkCancel, uiIconWarning) !=
         uiAnswerOk)
-        return;
+        return errCancelled;
     const std::string label = labelText(entry);
     const std::string status = "Creating \"" + volumeNameText() + "\" on\n" + label;
     startWriting(entry, 24, status);
@@ -199,7 +199,7 @@ void formatDiskette(DriveEntry& entry)
         }
     }();
 
-    finishFormat(entry);
+    return finishFormat(entry);
 }
 
 }  // namespace verrin

@@ -26,8 +26,8 @@ std::string labelText(const DriveEntry& entry);
 void startWriting(DriveEntry& entry, uint32_t steps, const std::string& status);
 // Ends it: closes the progress window, commits what was written as one
 // journaled change (nothing after a failure or a cancel), and shows the
-// outcome in the format error box.
-void finishFormat(DriveEntry& entry);
+// outcome in the format error box; returns the outcome.
+int32_t finishFormat(DriveEntry& entry);
 
 // Writes count units from data at the unit address through the drive's
 // `write`, following up partial transfers. Runs the message pump before

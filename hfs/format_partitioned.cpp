@@ -106,25 +106,27 @@ bool writeZeroUnits(DriveEntry& entry, uint32_t count, uint32_t address)
 // ---------------------------------------------------------------------------
 // The format error box.
 
-void showFormatError()
+const char* formatErrorText(int32_t code)
 {
-    const char* text = nullptr;
-    switch (lastError) {
+    switch (code) {
     case errNone:
     case errCancelled:
-        break;
+        return nullptr;
     case errVolumeReadOnly:
-        text = "Disk is write protected!";
-        break;
+        return "Disk is write protected!";
     case errDriveNotReady:
-        text = "No disk in drive!";
-        break;
+        return "No disk in drive!";
     default:
-        text = "Can not format disk!";
-        break;
+        return "Can not format disk!";
     }
-    if (text) messageBox(text, "Formatting Error", uiOk, uiIconStop);
+}
+
+int32_t showFormatError()
+{
+    const int32_t code = lastError;
+    if (const char* text = formatErrorText(code)) messageBox(text, "Formatting Error", uiOk, uiIconStop);
     lastError = errNone;
+    return code;
 }
 
 // ---------------------------------------------------------------------------
@@ -315,10 +317,10 @@ void buildRootLeaf(uint32_t date, uint8_t* n)
 
 namespace {
 
-void failFormat()
+int32_t failFormat()
 {
     closeProgress();
-    showFormatError();
+    return showFormatError();
 }
 
 }  // namespace
@@ -333,7 +335,7 @@ void startWriting(DriveEntry& entry, uint32_t steps, const std::string& status)
     beginCapturedWrites(entry);
 }
 
-void finishFormat(DriveEntry& entry)
+int32_t finishFormat(DriveEntry& entry)
 {
     closeProgress();
     // What the formatter wrote reaches the medium as one journaled change,
@@ -347,7 +349,7 @@ void finishFormat(DriveEntry& entry)
         lastError = errNone;
         setError(outcome);
     }
-    showFormatError();
+    return showFormatError();
 }
 
 }  // namespace formatting
@@ -423,10 +425,14 @@ bool writeEmptyVolume(DriveEntry& entry, const PartitionedLayout& l, uint32_t da
 
 // Both formats of this file: the layout from the medium's size, the two
 // confirmations, then the writing under the progress window.
-void formatMedium(DriveEntry& entry, bool bare)
+int32_t formatMedium(DriveEntry& entry, bool bare)
 {
     using namespace formatting;
-    if (!entry.querySectorSize) return;
+    // A drive that cannot tell its size cannot be laid out.
+    if (!entry.querySectorSize) {
+        setError(errFormat);
+        return failFormat();
+    }
 
     uint64_t capacity = 0;
     const uint32_t b = entry.querySectorSize(entry, &capacity);
@@ -436,8 +442,7 @@ void formatMedium(DriveEntry& entry, bool bare)
     PartitionedLayout l{};
     if (!(bare ? computeBareLayout(b, capacity, l) : computePartitionedLayout(b, capacity, l))) {
         setError(errFormat);
-        failFormat();
-        return;
+        return failFormat();
     }
     const uint32_t date = macNow();
     entry.sectorRatio = static_cast<uint16_t>(l.ratio);
@@ -447,22 +452,24 @@ void formatMedium(DriveEntry& entry, bool bare)
     const double bytes = static_cast<double>(l.allocBlocks - 32) * l.blockUnits * 512.0;
     const std::string sizeQuestion = "Size of volume \"" + name + "\" will be " + formatSize(bytes) + " bytes.";
     const std::string sizeCaption = "Ready To Format Disk In Drive " + label;
-    if (messageBox(sizeQuestion.c_str(), sizeCaption.c_str(), uiOkCancel, uiIconWarning) != uiAnswerOk) return;
+    if (messageBox(sizeQuestion.c_str(), sizeCaption.c_str(), uiOkCancel, uiIconWarning) != uiAnswerOk)
+        return errCancelled;
     const std::string lastWarning =
         "Formatting will erase all data on disk in drive " + label + "\n\nARE YOU SURE YOU WANT TO CONTINUE?";
-    if (messageBox(lastWarning.c_str(), "LAST WARNING!", uiYesNo, uiIconWarning) != uiAnswerYes) return;
+    if (messageBox(lastWarning.c_str(), "LAST WARNING!", uiYesNo, uiIconWarning) != uiAnswerYes)
+        return errCancelled;
 
     const std::string status = "Creating \"" + name + "\" on " + label;
     startWriting(entry, 5, status);
     advanceProgress(1);
     if (bare || writePartitionMap(entry, l)) writeEmptyVolume(entry, l, date);
-    finishFormat(entry);
+    return finishFormat(entry);
 }
 
 }  // namespace
 
-void formatPartitionedMedium(DriveEntry& entry) { formatMedium(entry, false); }
+int32_t formatPartitionedMedium(DriveEntry& entry) { return formatMedium(entry, false); }
 
-void formatBareMedium(DriveEntry& entry) { formatMedium(entry, true); }
+int32_t formatBareMedium(DriveEntry& entry) { return formatMedium(entry, true); }
 
 }  // namespace verrin

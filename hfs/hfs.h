@@ -220,8 +220,12 @@ struct VolumeInfo {
 // The mounted volume's information; all zero when no volume is mounted.
 VolumeInfo volumeInfo();
 
-// Runs the drive's formatter after the read-only and support checks.
-void formatDrive(int driveIndex);
+// Runs the drive's formatter after the read-only and support checks and
+// returns the outcome. A check that fails (errNotSupported, or
+// errVolumeReadOnly for a read-only drive) leaves its code in lastError and
+// shows nothing; otherwise the formatter's outcome (hfs/format.h), whose
+// failures the format error box has shown, with lastError clear.
+int32_t formatDrive(int driveIndex);
 
 // ---------------------------------------------------------------------------
 // Fork I/O.

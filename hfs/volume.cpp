@@ -460,22 +460,22 @@ VolumeInfo volumeInfo()
     return info;
 }
 
-void formatDrive(int driveIndex)
+int32_t formatDrive(int driveIndex)
 {
     if (driveIndex < 0 || driveIndex >= driveCount) {
         setError(errNotSupported);
-        return;
+        return errNotSupported;
     }
     DriveEntry& entry = driveTable[driveIndex];
     if (driveIsReadOnly(entry)) {
         setError(errVolumeReadOnly);
-        return;
+        return errVolumeReadOnly;
     }
     if (!entry.format) {
         setError(errNotSupported);
-        return;
+        return errNotSupported;
     }
-    entry.format(entry);
+    return entry.format(entry);
 }
 
 }  // namespace verrin

@@ -98,13 +98,13 @@ void setName(const char* name)
     ASSERT_TRUE(setNewVolumeName(reinterpret_cast<const uint8_t*>(name), static_cast<uint32_t>(std::strlen(name))));
 }
 
-// Runs a format with the given answers to its questions.
-void runFormat(int drive, std::vector<int> answers)
+// Runs a format with the given answers to its questions; its outcome.
+int32_t runFormat(int drive, std::vector<int> answers)
 {
     headless::reset();
     headless::scriptedAnswers = std::move(answers);
     lastError = errNone;
-    formatDrive(drive);
+    return formatDrive(drive);
 }
 
 const uint8_t* unitAt(uint32_t unit) { return medium.bytes.data() + uint64_t{unit} * 512; }
@@ -160,7 +160,7 @@ TEST(FormatPartitioned, HundredMegabyteMediumGetsTheExactLayout)
 {
     const int d = memoryDrive(204800);
     setName("Work");
-    runFormat(d, yesToBoth);
+    ASSERT_EQ(runFormat(d, yesToBoth), errNone);
     ASSERT_EQ(lastError, errNone);
     ASSERT_EQ(captions(), (std::vector<std::string>{"Ready To Format Disk In Drive [MEM]", "LAST WARNING!"}));
     EXPECT_EQ(headless::shown[0].text, "Size of volume \"Work\" will be 100M bytes.");
@@ -369,11 +369,11 @@ TEST(FormatPartitioned, CancelAtEitherQuestionWritesNothing)
 {
     const int d = memoryDrive(1000);
     setName("Nope");
-    runFormat(d, {uiAnswerCancel});
+    EXPECT_EQ(runFormat(d, {uiAnswerCancel}), errCancelled);
     EXPECT_EQ(lastError, errNone);
     EXPECT_EQ(medium.writes, 0);
     EXPECT_EQ(captions(), (std::vector<std::string>{"Ready To Format Disk In Drive [MEM]"}));
-    runFormat(d, {uiAnswerOk, uiAnswerNo});
+    EXPECT_EQ(runFormat(d, {uiAnswerOk, uiAnswerNo}), errCancelled);
     EXPECT_EQ(lastError, errNone);
     EXPECT_EQ(medium.writes, 0);
     EXPECT_EQ(captions().size(), 2u);
@@ -391,7 +391,7 @@ TEST(FormatPartitioned, CancelDuringProgressStopsAtOnceWithoutMessage)
         headless::reset();
         headless::scriptedAnswers = yesToBoth;
         headless::cancelAfterPumps = pumps;
-        formatDrive(d);
+        EXPECT_EQ(formatDrive(d), errCancelled);
         // A format reaches the medium whole or not at all: a cancel leaves
         // it untouched.
         EXPECT_EQ(medium.writes, 0);
@@ -415,7 +415,7 @@ TEST(FormatPartitioned, FailuresShowTheirMessages)
         medium.failFromWrite = 2;
         medium.failWith = c.error;
         setName("Bad");
-        runFormat(d, yesToBoth);
+        EXPECT_EQ(runFormat(d, yesToBoth), c.error);  // the caller learns what the box said
         ASSERT_EQ(headless::shown.size(), 3u);
         EXPECT_EQ(headless::shown[2].caption, "Formatting Error");
         EXPECT_EQ(headless::shown[2].text, c.text);
@@ -424,7 +424,7 @@ TEST(FormatPartitioned, FailuresShowTheirMessages)
     }
     // Too small a medium is refused before any question.
     const int d = memoryDrive(99);
-    runFormat(d, yesToBoth);
+    EXPECT_EQ(runFormat(d, yesToBoth), errFormat);
     EXPECT_EQ(medium.writes, 0);
     ASSERT_EQ(headless::shown.size(), 1u);
     EXPECT_EQ(headless::shown[0].text, "Can not format disk!");
