@@ -1,4 +1,4 @@
-// The error word and the message table.
+// The error word and the message table. Calls nothing.
 #include "base/errors.h"
 
 #include <cstdio>

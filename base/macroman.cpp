@@ -1,4 +1,4 @@
-// Mac Roman <-> UTF-8. See macroman.h.
+// Mac Roman <-> UTF-8. See macroman.h. Calls nothing.
 #include "base/macroman.h"
 
 #include <array>

@@ -1,4 +1,5 @@
-// The headless user-interface table. See ui_headless.h.
+// The headless user-interface table. See ui_headless.h. Calls the error
+// word and the C library's standard error stream.
 #include "base/ui_headless.h"
 
 #include <cstdio>

@@ -1,4 +1,6 @@
-// Helpers shared by verrin-cli's commands. See commands.h.
+// Helpers shared by verrin-cli's commands. See commands.h. Calls the
+// engine, the drive table, the image drives, Mac Roman conversion and the
+// end-of-command report.
 #include <algorithm>
 #include <charconv>
 #include <cstdio>

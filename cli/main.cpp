@@ -1,7 +1,8 @@
 // verrin-cli: the command-line companion of Verrin. Dispatches the first
 // argument to a command of the table below; every command takes --help.
 // Messages and questions go through the headless user interface, echoed to
-// standard error.
+// standard error. Calls the commands, the engine's closeVolume and the
+// image drives.
 #include <cstdio>
 #include <cstring>
 

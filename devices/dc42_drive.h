@@ -4,7 +4,8 @@
 // recognise such a file by its header and serve the data area as the
 // medium; this module owns the header: reading and checking it, building
 // it, the checksum, bringing the data checksum up to date after writes,
-// and conversion to and from raw images.
+// and conversion to and from raw images. Calls the image-drive internals,
+// the raw file functions, the big-endian accessors and the error word.
 #pragma once
 
 #include <cstddef>

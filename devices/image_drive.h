@@ -4,6 +4,8 @@
 // table; its `write` exists only when the file could be opened for writing.
 // Image drives are formatted as partitioned media; an image of exactly one
 // 1.44 MB diskette may be given the diskette formatter instead.
+// Calls the drive table, the formatters, the DiskCopy code, the raw file
+// functions and the error word.
 #pragma once
 
 #include <cstdint>

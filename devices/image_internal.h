@@ -1,5 +1,5 @@
 // Names shared by the image drives and the DiskCopy 4.2 code only: the file
-// behind an open image drive.
+// behind an open image drive. Calls the raw file functions of base/rawfile.h.
 #pragma once
 
 #include <cstdint>
