@@ -24,14 +24,19 @@
 
 namespace verrin {
 
+namespace {
+
+// Times cross the seam as FILETIME values: 100-ns intervals since
+// 1601-01-01. This many of them lie between 1601-01-01 and 1970-01-01.
+constexpr int64_t fileTimeEpoch = 116444736000000000LL;
+
+}  // namespace
+
 #ifdef _WIN32
 
 namespace {
 
 HANDLE toHandle(PcHandle h) { return reinterpret_cast<HANDLE>(h); }
-
-// 100-ns intervals between 1601-01-01 and 1970-01-01.
-constexpr int64_t fileTimeEpoch = 116444736000000000LL;
 
 }  // namespace
 
@@ -452,9 +457,6 @@ bool pcCurrentDirectory(char* buffer, uint32_t size)
 }
 
 namespace {
-
-// 100-ns intervals between 1601-01-01 and 1970-01-01.
-constexpr int64_t fileTimeEpoch = 116444736000000000LL;
 
 uint64_t fileTimeOf(const struct timespec& t)
 {
