@@ -12,6 +12,7 @@
 #include "app/panes.h"
 #include "hfs/check.h"
 #include "hfs/drive.h"
+#include "hfs/layout.h"
 #include "base/format.h"
 #include "base/settings.h"
 #include "base/ui.h"
@@ -23,9 +24,6 @@ namespace verrin {
 MacPane macPane;
 
 namespace {
-
-constexpr uint16_t invisibleFlag = 0x4000;  // Finder flags: hidden from listings
-constexpr uint32_t finderFlagsOffset = 8;   // in a file's 16 bytes of Finder information
 
 // Columns of a Mac list line.
 constexpr size_t macLineWidth = 80, macTypeColumn = 33, macMarkColumn = 34, macCreatorColumn = 39,
@@ -60,12 +58,12 @@ bool toMacEntry(const CatalogItem& item, MacEntry& entry, bool includeInvisible)
         entry.firstSize = item.valence;
         return true;
     }
-    const uint16_t flags = read16(item.finderInfo + finderFlagsOffset);
-    if (!includeInvisible && (flags & invisibleFlag)) return false;
+    const uint16_t flags = read16(item.finderInfo + finder::flags);
+    if (!includeInvisible && (flags & finder::isInvisible)) return false;
     entry.firstSize = item.dataLength;
     entry.secondSize = item.rsrcLength;
-    std::memcpy(entry.type, item.finderInfo, 4);
-    std::memcpy(entry.creator, item.finderInfo + 4, 4);
+    std::memcpy(entry.type, item.finderInfo + finder::type, 4);
+    std::memcpy(entry.creator, item.finderInfo + finder::creator, 4);
     return true;
 }
 

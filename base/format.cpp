@@ -233,8 +233,8 @@ uint32_t fileTimeToDos(uint64_t fileTime)
                                             : packDosDateTime(2107, 12, 31, 23, 59, 58);
 #else
     // Instants before 1970 give negative seconds, which localtime takes.
-    const int64_t ticks = static_cast<int64_t>(fileTime / 10000000ull);
-    return unixTimeToDos(ticks - 11644473600ll);
+    const int64_t ticks = static_cast<int64_t>(fileTime / uint64_t{fileTimeUnitsPerSecond});
+    return unixTimeToDos(ticks - secondsFrom1601To1970);
 #endif
 }
 
@@ -258,8 +258,7 @@ int64_t macDateToUnix(uint32_t macDate)
 
 uint64_t macDateToFileTime(uint32_t macDate)
 {
-    constexpr int64_t fileTimeSecondsTo1970 = 11644473600;
-    return static_cast<uint64_t>(macDateToUnix(macDate) + fileTimeSecondsTo1970) * 10000000ull;
+    return static_cast<uint64_t>((macDateToUnix(macDate) + secondsFrom1601To1970) * fileTimeUnitsPerSecond);
 }
 
 uint32_t macDateToDos(uint32_t macDate)

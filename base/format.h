@@ -33,9 +33,13 @@ void groupThousands(char* text, size_t capacity);
 
 // Time conversions. A system file time counts 100-nanosecond units since
 // 1601-01-01 UTC.
-constexpr uint64_t fileTimeOf1904 = 95616288000000000ull;
-// Seconds from 1904-01-01 to 1970-01-01 on the same clock.
+// Seconds from 1601-01-01 and from 1904-01-01 to 1970-01-01 on the same
+// clock, and the file times of 1970 and 1904.
+constexpr int64_t secondsFrom1601To1970 = 11644473600;
 constexpr int64_t secondsFrom1904To1970 = 2082844800;
+constexpr int64_t fileTimeUnitsPerSecond = 10000000;
+constexpr int64_t fileTimeOf1970 = secondsFrom1601To1970 * fileTimeUnitsPerSecond;
+constexpr uint64_t fileTimeOf1904 = uint64_t{(secondsFrom1601To1970 - secondsFrom1904To1970) * fileTimeUnitsPerSecond};
 // Seconds since 1970 (UTC) -> the HFS date of that instant's local wall
 // clock, held to the HFS range (1904 to 2040).
 uint32_t unixToMacDate(int64_t seconds);

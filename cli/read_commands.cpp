@@ -79,11 +79,11 @@ void appendJsonItem(std::string& out, const CatalogItem& it, std::string_view fo
         appendNumber(out, it.valence);
     } else {
         texts.name.clear();
-        appendFourChars(texts.name, it.finderInfo);
+        appendFourChars(texts.name, it.finderInfo + finder::type);
         out += ", \"type\": ";
         appendJsonString(out, texts.name);
         texts.name.clear();
-        appendFourChars(texts.name, it.finderInfo + 4);
+        appendFourChars(texts.name, it.finderInfo + finder::creator);
         out += ", \"creator\": ";
         appendJsonString(out, texts.name);
         out += ", \"data\": ";
@@ -110,9 +110,9 @@ void appendLongLine(std::string& out, const CatalogItem& it)
         out += it.valence == 1 ? " item         " : " items        ";
     } else {
         out += ' ';
-        appendFourChars(out, it.finderInfo);
+        appendFourChars(out, it.finderInfo + finder::type);
         out += '/';
-        appendFourChars(out, it.finderInfo + 4);
+        appendFourChars(out, it.finderInfo + finder::creator);
         out += "  ";
         appendNumber(out, it.dataLength, 10);
         out += "  ";

@@ -68,6 +68,7 @@ constexpr uint32_t recordSize = 70;
 // The Finder's information of a file (at fil::usrWds) or a folder (at
 // dir::usrInfo): the Finder flags word sits at the same place in both.
 namespace finder {
+constexpr uint32_t type = 0, creator = 4;  // of a file
 constexpr uint32_t flags = 8;
 constexpr uint16_t isInvisible = 0x4000;
 }  // namespace finder

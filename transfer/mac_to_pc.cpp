@@ -11,6 +11,7 @@
 #include "base/format.h"
 #include "base/settings.h"
 #include "hfs/hfs.h"
+#include "hfs/layout.h"
 #include "transfer/binhex.h"
 #include "transfer/macbinary.h"
 #include "transfer/names.h"
@@ -62,7 +63,8 @@ void copyMacToPc(TranslationMode mode, const uint8_t* macName, uint32_t folderId
 
     std::string extension = translationTable[mode].macToPc.extension;
     if (mode == DataFile && settings.macUseMap)
-        extension = lookupMacTypeMap(settings.ftmPath, source.finderInfo, source.finderInfo + 4, extension);
+        extension = lookupMacTypeMap(settings.ftmPath, source.finderInfo + finder::type,
+                                     source.finderInfo + finder::creator, extension);
 
     int to = -1;
     if (resolvePcTarget(pcName, extension.c_str()) == targetGo) {

@@ -17,6 +17,7 @@
 #include "base/format.h"
 #include "base/settings.h"
 #include "hfs/hfs.h"
+#include "hfs/layout.h"
 #include "transfer/binhex.h"
 #include "transfer/macbinary.h"
 #include "transfer/names.h"
@@ -95,7 +96,7 @@ void copyPlain(TranslationMode mode, const char* pcName, uint32_t folderId)
         mapped = lookupPcTypeMap(settings.ftmPath, pcName, codes.type, codes.creator, target.finderInfo);
     if (!mapped) {
         pcTextToMacBytes(target.finderInfo, codes.type, 4);
-        pcTextToMacBytes(target.finderInfo + 4, codes.creator, 4);
+        pcTextToMacBytes(target.finderInfo + finder::creator, codes.creator, 4);
     }
 
     int to = -1;

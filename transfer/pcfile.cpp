@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "base/format.h"
 #include "base/macroman.h"
 
 #ifdef _WIN32
@@ -24,13 +25,8 @@
 
 namespace verrin {
 
-namespace {
-
 // Times cross the seam as FILETIME values: 100-ns intervals since
-// 1601-01-01. This many of them lie between 1601-01-01 and 1970-01-01.
-constexpr int64_t fileTimeEpoch = 116444736000000000LL;
-
-}  // namespace
+// 1601-01-01 (fileTimeOf1970 of base/format.h lies at 1970-01-01).
 
 #ifdef _WIN32
 
@@ -107,7 +103,7 @@ bool pcGetModTime(const char* name, int64_t& seconds)
     if (!GetFileAttributesExA(name, GetFileExInfoStandard, &d)) return false;
     const int64_t t = static_cast<int64_t>(static_cast<uint64_t>(d.ftLastWriteTime.dwHighDateTime) << 32 |
                                            d.ftLastWriteTime.dwLowDateTime);
-    seconds = (t - fileTimeEpoch) / 10000000;
+    seconds = (t - fileTimeOf1970) / fileTimeUnitsPerSecond;
     return true;
 }
 
@@ -116,7 +112,7 @@ bool pcSetModTime(const char* name, int64_t seconds)
     HANDLE h = CreateFileA(name, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
-    const uint64_t t = static_cast<uint64_t>(seconds * 10000000 + fileTimeEpoch);
+    const uint64_t t = static_cast<uint64_t>(seconds * fileTimeUnitsPerSecond + fileTimeOf1970);
     FILETIME ft;
     ft.dwLowDateTime = static_cast<DWORD>(t);
     ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
@@ -460,7 +456,7 @@ namespace {
 
 uint64_t fileTimeOf(const struct timespec& t)
 {
-    const int64_t ticks = static_cast<int64_t>(t.tv_sec) * 10000000 + t.tv_nsec / 100 + fileTimeEpoch;
+    const int64_t ticks = static_cast<int64_t>(t.tv_sec) * fileTimeUnitsPerSecond + t.tv_nsec / 100 + fileTimeOf1970;
     return ticks < 0 ? 0 : static_cast<uint64_t>(ticks);
 }
 
