@@ -207,8 +207,11 @@ std::vector<MacEntry> macFolderItems(bool includeInvisible)
         }
     }
     const int sort = macPane.sort;
-    std::stable_sort(entries.begin(), entries.end(),
-                     [sort](const MacEntry& a, const MacEntry& b) { return compareMacEntries(a, b, sort) < 0; });
+    const auto inOrder = [sort](const MacEntry& a, const MacEntry& b) { return compareMacEntries(a, b, sort) < 0; };
+    // A folder lists in catalog order, which is name order: a folder of
+    // files only, sorted by name, is in order already.
+    if (!std::is_sorted(entries.begin(), entries.end(), inOrder))
+        std::stable_sort(entries.begin(), entries.end(), inOrder);
     return entries;
 }
 
