@@ -5,6 +5,7 @@
 // was. rm is the window's batch deletion, which writes as it goes.
 // Calls the engine through the helpers of commands.h, and the batch
 // deletion.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -57,14 +58,15 @@ bool enterItemFolder(const std::string& path, CatalogItem& item, uint32_t& paren
 }
 
 // rm's user interface: the batch deletion's questions are answered as the
-// user's command already did, its messages go to standard error after the
-// path being deleted.
-std::string rmPath;
+// user's command already did; its messages are held until the deletion
+// ends, when the path they concern is known, and then go to standard error
+// after that path.
+std::vector<std::string> rmMessages;
 int rmMessageBox(const char* text, const char*, int buttons, int)
 {
     if (buttons == uiOkCancel) return uiAnswerOk;
     if (buttons == uiYesNo || buttons == uiYesNoCancel) return uiAnswerYes;
-    std::fprintf(stderr, "%s: %s\n", rmPath.c_str(), text ? text : "");
+    rmMessages.emplace_back(text ? text : "");
     return uiAnswerOk;
 }
 
@@ -204,8 +206,8 @@ int cmdRm(int argc, char** argv)
                   "Deletes files and empty folders; with -r folders with everything inside\n"
                   "them, innermost first. Every path is checked before anything is deleted;\n"
                   "then the items go in the order given, as the window deletes them: the\n"
-                  "volume is written every half second (or 4 MB of changed sectors) and\n"
-                  "after each path, so a failure keeps what was deleted before it.");
+                  "volume is written every half second (or 4 MB of changed sectors) and at\n"
+                  "the end, so a failure keeps what was deleted before it.");
         std::puts(forceHelp);
         return 0;
     }
@@ -238,22 +240,41 @@ int cmdRm(int argc, char** argv)
     rmUi.messageBox = rmMessageBox;
     installUi(&rmUi);
     int status = 0;
-    for (const Target& t : targets) {
-        rmPath = t.path;
-        const int index = showMacFolder(t.parent) ? findMacEntry(t.item.name) : -1;
-        if (index < 0) {
+    size_t next = 0;
+    while (status == 0 && next < targets.size()) {
+        // The paths that follow one another in one folder are one selection
+        // of its listing, deleted by one command: listed and committed once,
+        // not once per path. A path met twice, or inside a folder deleted
+        // before it, ends the selection and is not found after it.
+        const Target& first = targets[next];
+        std::vector<int> selection;
+        if (showMacFolder(first.parent)) {
+            for (size_t i = next; i < targets.size() && targets[i].parent == first.parent; ++i) {
+                const int index = findMacEntry(targets[i].item.name);
+                if (index < 0 || std::find(selection.begin(), selection.end(), index) != selection.end()) break;
+                selection.push_back(index);
+            }
+        }
+        if (selection.empty()) {
             if (lastError != errNone)
-                failWithError(t.path.c_str());
+                failWithError(first.path.c_str());
             else
-                std::fprintf(stderr, "%s: not found\n", t.path.c_str());
+                std::fprintf(stderr, "%s: not found\n", first.path.c_str());
             status = 1;
             break;
         }
-        const int selection[] = {index};
-        if (deleteMacItems(selection).error != errNone) {
-            status = 1;
-            break;
+        const size_t end = next + selection.size();
+        rmMessages.clear();
+        if (deleteMacItems(selection).error != errNone) status = 1;
+        if (!rmMessages.empty()) {
+            // Items go in order and a failure stops the deletion, so the
+            // first path still listed is the one the messages concern.
+            size_t failed = next;
+            while (failed + 1 < end && findMacEntry(targets[failed].item.name) < 0) ++failed;
+            for (const std::string& text : rmMessages)
+                std::fprintf(stderr, "%s: %s\n", targets[failed].path.c_str(), text.c_str());
         }
+        next = end;
     }
     installUi(previous);
     return status;

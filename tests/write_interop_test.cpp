@@ -134,3 +134,31 @@ TEST(WriteInterop, FailedCommandLeavesImageUnchanged)
     EXPECT_EQ(listing, "a\nsmall\n");
     expectSound(image);
 }
+
+TEST(WriteInterop, RmOfManyPathsGoesInOrderAndStopsAtOneMissing)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    ScratchDir dir;
+    const std::string image = dir.file("m.img");
+    ASSERT_TRUE(makeHfsImage(dir, image, 1440, "Many"));
+    cli({"mkdir", image, "D"});
+    cli({"mkdir", image, "E"});
+    std::vector<std::string> put = {"put", image, "D"};
+    for (int i = 1; i <= 5; ++i) {
+        put.push_back(dir.file("f" + std::to_string(i)));
+        ASSERT_TRUE(writeFile(put.back(), testPattern(700, static_cast<unsigned>(i))));
+    }
+    cli(put);
+    cli({"put", image, "E", dir.file("f1")});
+
+    // Paths in two folders, one given twice in a row: everything before its
+    // second mention goes, that mention is not found, nothing after it goes.
+    const CommandResult r = runCli({"rm", image, "D:f1", "D:f2", "E:f1", "D:f3", "D:f3", "D:f4"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("D:f3: not found"), std::string::npos) << r.err;
+    expectSound(image);
+    ASSERT_TRUE(runHfs(dir, {"hmount", image}));
+    const CommandResult left = runPeer(dir, {"hls", "-1", ":D"});
+    EXPECT_EQ(left.out, "f4\nf5\n");
+    EXPECT_EQ(runPeer(dir, {"hls", "-1", ":E"}).out, "");
+}
