@@ -7,6 +7,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -642,6 +644,40 @@ TEST(Transfer, StreamsReadExactForkLengthsAndRefuseAThirdStream)
     EXPECT_FALSE(pcExists("out"));
     lastError = errNone;
     closeTransfer(s);
+}
+
+// A PC file read through a stream stops at the size it had when opened
+// without a read that only finds the end, yet a file that grows or shrinks
+// meanwhile gives exactly the bytes it holds.
+TEST(Transfer, PcStreamGivesTheBytesOfAFileThatChangesWhileRead)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "a file open for reading cannot be written meanwhile";
+#endif
+    ScratchDir dir;
+    const std::string name = dir.file("changing");
+    auto readAll = [&](uint32_t size, const std::function<void()>& change) {
+        writeFile(name, pattern(size, 21));
+        TransferFile f{};
+        std::strcpy(reinterpret_cast<char*>(f.name), name.c_str());
+        const int s = openTransfer(modePcRead, f);
+        EXPECT_GE(s, 0);
+        change();
+        std::string got(100000, '\0');
+        uint32_t total = 0;
+        for (uint32_t n; (n = readTransferRun(s, reinterpret_cast<uint8_t*>(got.data()) + total, 1000)) > 0;)
+            total += n;
+        EXPECT_EQ(lastError, errNone);
+        closeTransfer(s);
+        got.resize(total);
+        return got;
+    };
+    // Exactly one buffer at the open, grown before the first read.
+    EXPECT_EQ(readAll(transferBufferSize, [&] { std::ofstream(name, std::ios::binary | std::ios::app) << pattern(10, 22); }),
+              pattern(transferBufferSize, 21) + pattern(10, 22));
+    // Shrunk before the first read, and untouched.
+    EXPECT_EQ(readAll(40000, [&] { std::filesystem::resize_file(name, 35000); }), pattern(35000, 21));
+    EXPECT_EQ(readAll(4096, [] {}), pattern(4096, 21));
 }
 
 namespace {

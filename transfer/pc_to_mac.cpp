@@ -31,13 +31,13 @@ namespace verrin {
 
 namespace {
 
-// The HFS date of a PC file's last-write time, or 0 when it cannot be read
-// or lies outside the range of HFS dates.
-uint32_t pcFileDate(const char* pcName)
+// The HFS date of the last-write time of the PC file a stream reads, or 0
+// when it is not known or lies outside the range of HFS dates.
+uint32_t pcFileDate(int stream)
 {
-    int64_t seconds = 0;
-    if (!pcGetModTime(pcName, seconds) || seconds == 0) return 0;
-    const uint32_t date = unixToMacDate(seconds);
+    const PcFileFacts& facts = transferStreams[stream].pcFacts;
+    if (!facts.known || facts.modified == 0) return 0;
+    const uint32_t date = unixToMacDate(facts.modified);
     return date == 0 || date == UINT32_MAX ? 0 : date;
 }
 
@@ -87,7 +87,7 @@ void copyPlain(TranslationMode mode, const char* pcName, uint32_t folderId)
     TransferFile target{};
     target.folderId = folderId;
     if (mode == DataFile && settings.keepDate) {
-        target.createDate = pcFileDate(pcName);
+        target.createDate = pcFileDate(from);
         target.modifyDate = target.createDate;
     }
     const PcToMacTranslation& codes = translationTable[mode].pcToMac;
@@ -118,8 +118,8 @@ void copyMacBinary(const char* pcName, uint32_t folderId)
     const int from = openTransfer(modePcRead, source);
     if (from < 0) return;
 
-    uint64_t fileSize = macBinaryUnknownSize;
-    if (!pcFileSize(pcName, fileSize)) fileSize = macBinaryUnknownSize;
+    const PcFileFacts& facts = transferStreams[from].pcFacts;
+    const uint64_t fileSize = facts.known ? facts.size : macBinaryUnknownSize;
     StreamByteContext input{from, nullptr};
     MacBinaryHeader header;
     int to = -1;

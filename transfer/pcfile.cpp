@@ -34,21 +34,40 @@ namespace {
 
 HANDLE toHandle(PcHandle h) { return reinterpret_cast<HANDLE>(h); }
 
+int64_t secondsOfFileTime(const FILETIME& time)
+{
+    const int64_t t = static_cast<int64_t>(static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
+    return (t - fileTimeOf1970) / fileTimeUnitsPerSecond;
+}
+
+PcHandle createForWriting(const char* name, DWORD disposition)
+{
+    HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return h == INVALID_HANDLE_VALUE ? noPcFile : reinterpret_cast<PcHandle>(h);
+}
+
 }  // namespace
 
-PcHandle pcOpenRead(const char* name)
+PcHandle pcOpenRead(const char* name, PcFileFacts* facts)
 {
     HANDLE h = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
-    return h == INVALID_HANDLE_VALUE ? noPcFile : reinterpret_cast<PcHandle>(h);
+    if (h == INVALID_HANDLE_VALUE) return noPcFile;
+    if (facts) {
+        BY_HANDLE_FILE_INFORMATION info;
+        *facts = PcFileFacts{};
+        if (GetFileInformationByHandle(h, &info)) {
+            facts->known = true;
+            facts->size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+            facts->modified = secondsOfFileTime(info.ftLastWriteTime);
+        }
+    }
+    return reinterpret_cast<PcHandle>(h);
 }
 
-PcHandle pcCreate(const char* name)
-{
-    HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    return h == INVALID_HANDLE_VALUE ? noPcFile : reinterpret_cast<PcHandle>(h);
-}
+PcHandle pcCreate(const char* name) { return createForWriting(name, CREATE_ALWAYS); }
+
+PcHandle pcCreateNew(const char* name) { return createForWriting(name, CREATE_NEW); }
 
 int32_t pcRead(PcHandle file, void* buffer, uint32_t count)
 {
@@ -101,9 +120,7 @@ bool pcGetModTime(const char* name, int64_t& seconds)
 {
     WIN32_FILE_ATTRIBUTE_DATA d;
     if (!GetFileAttributesExA(name, GetFileExInfoStandard, &d)) return false;
-    const int64_t t = static_cast<int64_t>(static_cast<uint64_t>(d.ftLastWriteTime.dwHighDateTime) << 32 |
-                                           d.ftLastWriteTime.dwLowDateTime);
-    seconds = (t - fileTimeOf1970) / fileTimeUnitsPerSecond;
+    seconds = secondsOfFileTime(d.ftLastWriteTime);
     return true;
 }
 
@@ -347,7 +364,7 @@ std::string pcNameFromHost(std::string_view hostName)
 
 std::string pcHostName(std::string_view pcName) { return hostPath(std::string(pcName).c_str()); }
 
-PcHandle pcOpenRead(const char* name)
+PcHandle pcOpenRead(const char* name, PcFileFacts* facts)
 {
     const int fd = ::open(hostPath(name).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return noPcFile;
@@ -356,12 +373,19 @@ PcHandle pcOpenRead(const char* name)
         ::close(fd);
         return noPcFile;
     }
+    if (facts) *facts = PcFileFacts{true, static_cast<uint64_t>(st.st_size), static_cast<int64_t>(st.st_mtime)};
     return fd;
 }
 
 PcHandle pcCreate(const char* name)
 {
     const int fd = ::open(hostPath(name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd < 0 ? noPcFile : fd;
+}
+
+PcHandle pcCreateNew(const char* name)
+{
+    const int fd = ::open(hostPath(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     return fd < 0 ? noPcFile : fd;
 }
 

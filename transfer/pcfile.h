@@ -24,10 +24,21 @@ namespace verrin {
 using PcHandle = intptr_t;
 constexpr PcHandle noPcFile = -1;
 
-// Opens an existing file for reading, others may read it meanwhile.
-PcHandle pcOpenRead(const char* name);
+// What opening a file for reading learns about it, as the system had it at
+// the open; `known` is false when the system could not tell.
+struct PcFileFacts {
+    bool known;
+    uint64_t size;     // bytes
+    int64_t modified;  // last-write time in seconds since 1970-01-01 UTC
+};
+// Opens an existing file for reading, others may read it meanwhile; fills
+// `facts` when given.
+PcHandle pcOpenRead(const char* name, PcFileFacts* facts = nullptr);
 // Creates a file for writing, replacing one that exists, others may read it.
 PcHandle pcCreate(const char* name);
+// Creates a file for writing only when nothing has that name yet; noPcFile
+// otherwise.
+PcHandle pcCreateNew(const char* name);
 // Reads up to `count` bytes; the bytes read (0 at the end), -1 on failure.
 int32_t pcRead(PcHandle file, void* buffer, uint32_t count);
 // Writes `count` bytes; the bytes written (0 when the disk is full), -1 on

@@ -95,6 +95,18 @@ void writeOut(TransferStream& s)
     s.index = 0;
 }
 
+// Counts the bytes a read of `asked` bytes from a PC file brought. The end
+// is reached when the system says so, or when a short read brings the file
+// to the size it had at the open: then no read is made only to find the
+// end. A file whose size changed meanwhile is read until the system says
+// it ends, so no byte is lost or invented.
+void notePcRead(TransferStream& s, int32_t got, uint32_t asked)
+{
+    s.pcBytesRead += static_cast<uint32_t>(got);
+    if (got == 0 || (static_cast<uint32_t>(got) < asked && s.pcFacts.known && s.pcBytesRead == s.pcFacts.size))
+        s.pcAtEnd = true;
+}
+
 // Refills a reading stream's buffer; false at the end of the data or on an
 // error (lastError tells which).
 bool refill(TransferStream& s)
@@ -114,11 +126,13 @@ bool refill(TransferStream& s)
         s.fill = static_cast<uint16_t>(static_cast<uint32_t>(sectors) * 512);
         amount = std::min<uint32_t>(s.fill, s.limit - s.position);
     } else {
+        if (s.pcAtEnd) return false;
         const int32_t n = pcRead(s.pcFile, s.buffer, transferBufferSize);
         if (n < 0) {
             setError(errPcRead);
             return false;
         }
+        notePcRead(s, n, transferBufferSize);
         if (n == 0) return false;
         s.fill = static_cast<uint16_t>(n);
         amount = static_cast<uint32_t>(n);
@@ -145,10 +159,14 @@ uint32_t copyInPieces(TransferStream& source, TransferStream& target, uint32_t c
     uint32_t moved = 0;
     while (count - moved >= bulkPieceBytes) {
         pumpMessages();
-        if (lastError != errNone) break;
+        if (lastError != errNone || source.pcAtEnd) break;
         const int32_t n = pcRead(source.pcFile, piece.get(), bulkPieceBytes);
-        if (n < 0) setError(errPcRead);
-        if (n <= 0) break;
+        if (n < 0) {
+            setError(errPcRead);
+            break;
+        }
+        notePcRead(source, n, bulkPieceBytes);
+        if (n == 0) break;
         const uint32_t got = static_cast<uint32_t>(n);
         advanceProgress(got);
         appendToStreamFork(target, piece.get(), got);
@@ -199,7 +217,10 @@ int openTransfer(uint8_t mode, TransferFile& file)
     case modePcWrite: {
         s.fill = static_cast<uint16_t>(transferBufferSize);
         const char* name = reinterpret_cast<const char*>(s.file.name);
-        // Replacing a file: the old one stays until the new one is whole.
+        // A free name is created at once. Replacing a file: the old one
+        // stays until the new one is whole.
+        s.pcFile = pcCreateNew(name);
+        if (s.pcFile != noPcFile) break;
         const char* createName = name;
         if (pcFileTaken(name)) {
             const std::string pending = std::string(name) + ".~partial";
@@ -214,7 +235,7 @@ int openTransfer(uint8_t mode, TransferFile& file)
         break;
     }
     case modePcRead:
-        s.pcFile = pcOpenRead(reinterpret_cast<const char*>(s.file.name));
+        s.pcFile = pcOpenRead(reinterpret_cast<const char*>(s.file.name), &s.pcFacts);
         if (s.pcFile == noPcFile) {
             setError(errPcOpen);
             ok = false;

@@ -11,6 +11,7 @@
 
 #include "hfs/hfs.h"
 #include "transfer/byte_io.h"
+#include "transfer/pcfile.h"
 
 namespace verrin {
 
@@ -54,6 +55,11 @@ struct TransferStream {
     // and renamed over the old file only once it is complete; empty
     // otherwise.
     char pendingName[272];
+    // A PC file being read: its size and date at the open, the bytes read
+    // so far, and whether its end has been reached (no further read then).
+    PcFileFacts pcFacts;
+    uint64_t pcBytesRead;
+    bool pcAtEnd;
 };
 
 extern TransferStream transferStreams[transferStreamCount];
