@@ -1,7 +1,7 @@
 // Initialisation files: reading keys and rewriting one key in place. See
-// profile.h. The last file read is kept parsed for as long as its length
-// and time of last writing stay the same. Calls only the standard library and, on Windows, the system's
-// replacing rename.
+// profile.h. The last file read is kept parsed for as long as its stamp
+// stays the same. Calls the plain-file stamps (base/rawfile.h), the standard
+// library and, on Windows, the system's replacing rename.
 #include "base/profile.h"
 
 #include <cstdint>
@@ -10,11 +10,12 @@
 #include <system_error>
 #include <vector>
 
+#include "base/rawfile.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
 #else
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -123,40 +124,13 @@ long findKey(const std::vector<Line>& lines, long header, std::string_view key)
     return -1;
 }
 
-// What tells one version of a file from another: its length and the time
-// it was last written, as finely as the system keeps it.
-struct FileVersion {
-    int64_t bytes = -1;
-    int64_t written = 0;
-    int64_t writtenFraction = 0;
-    bool operator==(const FileVersion&) const = default;
-};
-
-bool versionOf(const std::string& path, FileVersion& version)
-{
-#ifdef _WIN32
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
-    version.bytes = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-    version.written = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                                           data.ftLastWriteTime.dwLowDateTime);
-    version.writtenFraction = 0;
-#else
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return false;
-    version.bytes = st.st_size;
-    version.written = st.st_mtim.tv_sec;
-    version.writtenFraction = st.st_mtim.tv_nsec;
-#endif
-    return true;
-}
-
 // The last file read, parsed: a copy that reads one key per file (the type
 // map, once per file copied) parses the file once while it stays the same.
-// A file whose length or time of last writing changes is read again.
+// A file whose stamp changes (any write to it, or its replacement) is read
+// again.
 struct ParsedFile {
     std::string path;
-    FileVersion version;
+    FileStamp stamp;
     std::vector<Line> lines;
 };
 ParsedFile lastParsed;
@@ -164,14 +138,14 @@ ParsedFile lastParsed;
 // The lines of the file; false when it cannot be read.
 const std::vector<Line>* linesOf(const std::string& path)
 {
-    FileVersion version;
-    if (!versionOf(path, version)) return nullptr;
-    if (lastParsed.path == path && lastParsed.version == version) return &lastParsed.lines;
+    FileStamp stamp;
+    if (!rawPathStamp(path.c_str(), stamp)) return nullptr;
+    if (lastParsed.path == path && lastParsed.stamp == stamp) return &lastParsed.lines;
     lastParsed = ParsedFile{};
     std::string content;
     if (!readWholeFile(path, content)) return nullptr;
     lastParsed.lines = parse(content);
-    lastParsed.version = version;
+    lastParsed.stamp = stamp;
     lastParsed.path = path;
     return &lastParsed.lines;
 }

@@ -8,8 +8,8 @@
 // a missing file, section or key yields the default. Writing a key changes
 // only that key's line (or adds one) and keeps every other line of the file
 // as it was; the new file replaces the old one in one rename so a crash
-// never leaves half a file. Calls only the standard library (and the
-// system's replacing rename on Windows).
+// never leaves half a file. Calls the file stamps (base/rawfile.h), the
+// standard library and, on Windows, the system's replacing rename.
 #pragma once
 
 #include <cstddef>

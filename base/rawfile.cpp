@@ -115,6 +115,18 @@ bool rawFileStamp(RawFile file, FileStamp& stamp)
     return true;
 }
 
+bool rawPathStamp(const char* path, FileStamp& stamp)
+{
+    // Asking for the attributes only is never refused by another
+    // program's sharing mode.
+    HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool told = rawFileStamp(reinterpret_cast<RawFile>(h), stamp);
+    CloseHandle(h);
+    return told;
+}
+
 namespace {
 
 // File times count 100-nanosecond steps, taken from the system time.
@@ -229,15 +241,32 @@ bool syncFolderOf(const char* path)
     return r == 0;
 }
 
-bool rawFileStamp(RawFile file, FileStamp& stamp)
+namespace {
+
+void stampFrom(const struct stat& st, FileStamp& stamp)
 {
-    struct stat st;
-    if (::fstat(static_cast<int>(file), &st) != 0) return false;
     stamp.device = static_cast<uint64_t>(st.st_dev);
     stamp.file = static_cast<uint64_t>(st.st_ino);
     stamp.bytes = static_cast<uint64_t>(st.st_size);
     stamp.modified = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
     stamp.changed = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+}
+
+}  // namespace
+
+bool rawFileStamp(RawFile file, FileStamp& stamp)
+{
+    struct stat st;
+    if (::fstat(static_cast<int>(file), &st) != 0) return false;
+    stampFrom(st, stamp);
+    return true;
+}
+
+bool rawPathStamp(const char* path, FileStamp& stamp)
+{
+    struct stat st;
+    if (::stat(path, &st) != 0) return false;
+    stampFrom(st, stamp);
     return true;
 }
 

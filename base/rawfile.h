@@ -1,5 +1,7 @@
 // Plain files read and written at byte offsets, for the disk-image drives,
-// the rollback journal and the remembered verdicts of the checks:
+// the rollback journal and the remembered verdicts of the checks, and the
+// stamps that tell one version of a file from another (also for the
+// profile reader):
 // positioned reads and writes (no stream buffer, no file position shared
 // between calls), the length, a sync that puts what was written on stable
 // storage, the sync of a folder that makes a file's creation or removal
@@ -52,8 +54,13 @@ struct FileStamp {
     uint64_t bytes;
     int64_t modified;  // last write
     int64_t changed;   // last change of contents or attributes
+    bool operator==(const FileStamp&) const = default;
 };
 bool rawFileStamp(RawFile file, FileStamp& stamp);
+// The same record for the file at `path`, taken without opening it for
+// reading (another program's lock does not stop it); false when there is
+// no such file.
+bool rawPathStamp(const char* path, FileStamp& stamp);
 // True when the next write to the file is sure to change its times: they
 // are finer than a millisecond (a file system that keeps whole seconds or
 // coarser steps could give the next write the same time), and the clock the
