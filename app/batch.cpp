@@ -28,6 +28,7 @@
 
 #include "base/progress.h"
 #include "base/format.h"
+#include "base/profile.h"
 #include "base/settings.h"
 #include "transfer/translation_table.h"
 #include "base/ui.h"
@@ -411,6 +412,8 @@ BatchResult runCopy(const CopyCourse& course, const std::vector<Entry>& list, st
     }
     if (!confirm(countText("copy", run), course.caption)) return stopped(run);
 
+    // The type map is checked for changes once, when the copy starts.
+    const profile::ReadBatch reads;
     run.working = true;
     progressTotal = run.bytes;
     openProgress(course.copyKind);

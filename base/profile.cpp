@@ -1,9 +1,10 @@
 // Initialisation files: reading keys and rewriting one key in place. See
-// profile.h. The last file read is kept parsed for as long as its stamp
-// stays the same. Calls the plain-file stamps (base/rawfile.h), the standard
-// library and, on Windows, the system's replacing rename.
+// profile.h. The last few files read are kept parsed for as long as their
+// stamps stay the same. Calls the plain-file stamps (base/rawfile.h), the
+// standard library and, on Windows, the system's replacing rename.
 #include "base/profile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -124,30 +125,49 @@ long findKey(const std::vector<Line>& lines, long header, std::string_view key)
     return -1;
 }
 
-// The last file read, parsed: a copy that reads one key per file (the type
-// map, once per file copied) parses the file once while it stays the same.
-// A file whose stamp changes (any write to it, or its replacement) is read
-// again.
+// The files read lately, parsed: a copy that reads one key per file (the
+// type map, once per file copied) parses the file once while it stays the
+// same, and the settings file read in between does not push it out. A file
+// whose stamp changes (any write to it, or its replacement) is read again.
 struct ParsedFile {
     std::string path;
-    FileStamp stamp;
+    bool present = false;  // false: the file could not be read at its last check
+    FileStamp stamp{};
+    uint64_t checkedInBatch = 0;  // the read batch that checked the stamp last (0: none)
     std::vector<Line> lines;
 };
-ParsedFile lastParsed;
+constexpr size_t parsedFilesKept = 4;
+std::vector<ParsedFile> parsedFiles;  // oldest first
 
-// The lines of the file; false when it cannot be read.
+int openReadBatches = 0;
+uint64_t readBatchNumber = 0;  // of the outermost batch open now, or of the last one
+
+// The lines of the file; null when it cannot be read. Inside a read batch
+// the stamp is checked at the file's first read only.
 const std::vector<Line>* linesOf(const std::string& path)
 {
-    FileStamp stamp;
-    if (!rawPathStamp(path.c_str(), stamp)) return nullptr;
-    if (lastParsed.path == path && lastParsed.stamp == stamp) return &lastParsed.lines;
-    lastParsed = ParsedFile{};
+    const uint64_t batch = openReadBatches > 0 ? readBatchNumber : 0;
+    auto kept = std::find_if(parsedFiles.begin(), parsedFiles.end(),
+                             [&](const ParsedFile& f) { return f.path == path; });
+    if (kept != parsedFiles.end() && batch != 0 && kept->checkedInBatch == batch)
+        return kept->present ? &kept->lines : nullptr;
+    FileStamp stamp{};
+    const bool present = rawPathStamp(path.c_str(), stamp);
+    if (kept != parsedFiles.end() && present && kept->present && kept->stamp == stamp) {
+        kept->checkedInBatch = batch;
+        return &kept->lines;
+    }
+    if (kept == parsedFiles.end()) {
+        if (parsedFiles.size() == parsedFilesKept) parsedFiles.erase(parsedFiles.begin());
+        kept = parsedFiles.insert(parsedFiles.end(), ParsedFile{});
+        kept->path = path;
+    }
     std::string content;
-    if (!readWholeFile(path, content)) return nullptr;
-    lastParsed.lines = parse(content);
-    lastParsed.stamp = stamp;
-    lastParsed.path = path;
-    return &lastParsed.lines;
+    kept->present = present && readWholeFile(path, content);
+    kept->stamp = stamp;
+    kept->checkedInBatch = batch;
+    kept->lines = kept->present ? parse(content) : std::vector<Line>{};
+    return kept->present ? &kept->lines : nullptr;
 }
 
 bool lookup(const std::string& path, std::string_view section, std::string_view key, std::string& value)
@@ -187,6 +207,13 @@ bool replaceFile(const std::string& from, const std::string& to)
 }
 
 }  // namespace
+
+ReadBatch::ReadBatch()
+{
+    if (openReadBatches++ == 0) ++readBatchNumber;
+}
+
+ReadBatch::~ReadBatch() { --openReadBatches; }
 
 std::string readString(const std::string& path, std::string_view section, std::string_view key,
                        std::string_view def, size_t maxChars)
@@ -294,7 +321,7 @@ std::string setKey(const std::string& content, std::string_view section, std::st
 bool replaceContent(const std::string& path, const std::string& out)
 {
     if (path.empty()) return false;
-    lastParsed = ParsedFile{};
+    parsedFiles.clear();
     const std::string temp = path + ".new";
     std::FILE* f = std::fopen(temp.c_str(), "wb");
     if (!f) return false;

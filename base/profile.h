@@ -19,6 +19,19 @@
 
 namespace verrin::profile {
 
+// Every read checks whether the file changed since it was last read
+// (another program's edit is seen at once), except inside a read batch:
+// while one is open, each file is checked at its first read only, and the
+// reads see it as it was then or as this program's writes left it. A
+// command that reads many keys opens one, so that it checks the file once
+// instead of once per key. Batches nest; the outermost one counts.
+struct ReadBatch {
+    ReadBatch();
+    ~ReadBatch();
+    ReadBatch(const ReadBatch&) = delete;
+    ReadBatch& operator=(const ReadBatch&) = delete;
+};
+
 // The value of key in section, cut to maxChars characters; def (also cut)
 // when the file, the section or the key is missing. An empty value that is
 // present is returned as empty.

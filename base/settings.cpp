@@ -122,6 +122,7 @@ void loadSettings(const std::string& iniPath)
         const std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(iniPath), ec);
         if (!ec) path = absolute.string();
     }
+    const profile::ReadBatch reads;
     settings.iniPath = path;
     applyWorkingDir(readText(mainPrefs, "WorkingDir", 255));
 

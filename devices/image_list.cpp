@@ -48,6 +48,7 @@ int openListedImages(const std::string& iniPath)
 {
     images.clear();
     int opened = 0;
+    const profile::ReadBatch reads;
     for (size_t i = 0; i < static_cast<size_t>(maxDrives); ++i) {
         const std::string path = profile::readString(iniPath, diskImagesSection, imageKey(i), "", 1024);
         if (path.empty()) break;

@@ -48,7 +48,7 @@ TEST(ProfileFile, LookupRules)
     EXPECT_FALSE(profile::hasKey(ini, "main prefs", "comment line"));
 }
 
-// The reader keeps the last file parsed: every change to it, by hand or by
+// The reader keeps the files it parsed: every change to one, by hand or by
 // the writer, and a read of another file in between, must still be seen.
 TEST(ProfileFile, ReadsSeeEveryChange)
 {
@@ -63,7 +63,23 @@ TEST(ProfileFile, ReadsSeeEveryChange)
     EXPECT_EQ(read(other), "other");
     ASSERT_TRUE(profile::writeString(ftm, "S", "k", "four!"));  // same length as before
     EXPECT_EQ(read(ftm), "four!");
-    std::filesystem::remove(ftm);
+    // Inside a read batch the file is checked at its first read only: a
+    // hand edit waits for the next batch, the writer's changes do not.
+    {
+        const profile::ReadBatch reads;
+        EXPECT_EQ(read(ftm), "four!");
+        ASSERT_TRUE(writeFile(ftm, "[S]\nk=by hand\n"));
+        EXPECT_EQ(read(other), "other");
+        EXPECT_EQ(read(ftm), "four!");
+        ASSERT_TRUE(profile::writeString(ftm, "S", "k", "written"));
+        EXPECT_EQ(read(ftm), "written");
+        ASSERT_TRUE(writeFile(ftm, "[S]\nk=by hand again\n"));
+    }
+    {
+        const profile::ReadBatch reads;
+        EXPECT_EQ(read(ftm), "by hand again");
+        std::filesystem::remove(ftm);
+    }
     EXPECT_EQ(read(ftm), "DEF");
 }
 

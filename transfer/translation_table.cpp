@@ -69,6 +69,7 @@ int loadTranslationEntry(const char* name, MacToPcRoutine macToPc, PcToMacRoutin
 
 void loadTranslationTable()
 {
+    const profile::ReadBatch reads;
     translationCount = 0;
     for (int i = 0; i < translationSlots; ++i) translationTable[i] = emptySlot(i);
     for (int i = 0; i < translationSlots; ++i)
