@@ -31,7 +31,7 @@ int cmdCheck(int argc, char** argv)
     if (a.positional.size() != 1) return failUsage("check", "give one image");
     const std::string& image = a.positional[0];
     const bool strict = a.has("--strict");
-    if (!mountImageArgument(image, false)) return 1;
+    if (!mountImageArgument(image, MountUse::reading)) return 1;
 
     const CheckReport report = checkVolume();
     const size_t damage = countFindings(report, CheckSeverity::damage);

@@ -89,8 +89,13 @@ bool openDrive(const std::string& path, bool writable);
 // Opens an image file as a drive: its index in the drive table, or -1
 // after printing why it could not be opened.
 int openImage(const std::string& path, bool writable, uint32_t sectorSize = 512);
+// What a command mounts a volume for. Writing, the question whether a
+// volume without its alternate master directory block is used read-only
+// is answered without being shown: Yes (the drive's driveReadOnly flag is
+// set), or No when the command forces changes.
+enum class MountUse : uint8_t { reading, writing, forcedWriting };
 // Opens IMAGE[#N] and mounts volume N; false after printing the error.
-bool mountImageArgument(const std::string& imageArg, bool writable);
+bool mountImageArgument(const std::string& imageArg, MountUse use);
 // Why a text cannot be a Mac name of at most `maxLength` characters, in the
 // user's words; empty when it can be one.
 std::string macNameProblem(std::string_view text, size_t maxLength = 31);

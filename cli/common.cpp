@@ -1,6 +1,7 @@
 // Helpers shared by verrin-cli's commands. See commands.h. Calls the
 // engine, the drive table, the image drives, Mac Roman conversion and the
-// end-of-command report.
+// end-of-command report, and the headless seam that answers the mount's
+// read-only question.
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -8,6 +9,8 @@
 #include <filesystem>
 
 #include "base/macroman.h"
+#include "base/ui.h"
+#include "base/ui_headless.h"
 #include "cli/commands.h"
 #include "devices/image_drive.h"
 #include "hfs/drive.h"
@@ -128,19 +131,26 @@ bool openDrive(const std::string& path, bool writable)
     return true;
 }
 
-bool mountImageArgument(const std::string& imageArg, bool writable)
+bool mountImageArgument(const std::string& imageArg, MountUse use)
 {
     std::string path;
     int number;
     if (!splitImageArgument(imageArg, path, number)) return false;
-    if (!openDrive(path, writable)) return false;
+    if (!openDrive(path, use != MountUse::reading)) return false;
     if (number > volumeCount) {
         std::fprintf(stderr, "%s: the image holds %d HFS volume%s, not %d\n", path.c_str(), volumeCount,
                      volumeCount == 1 ? "" : "s", number);
         return false;
     }
     setVolumePosition(volumeList[number - 1]);
+    // Only the question is silenced and answered: what opening the drive
+    // told (an interrupted change undone) was shown as it came.
+    headless::scriptedAnswers = {use == MountUse::forcedWriting ? uiAnswerNo : uiAnswerYes};
+    const bool echo = headless::echo;
+    headless::echo = false;
     askReadOnly();
+    headless::echo = echo;
+    headless::scriptedAnswers.clear();
     mountVolume();
     if (lastError != errNone) {
         // The engine's message, and which structure is at fault when it knows.

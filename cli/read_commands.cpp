@@ -210,7 +210,7 @@ int cmdLs(int argc, char** argv)
     const std::vector<std::string>& args = a.positional;
     if (args.empty() || args.size() > 2) return failUsage("ls", "give an image and at most one path");
     const ListOptions options{a.has("-l"), a.has("--json"), a.has("-R")};
-    if (!mountImageArgument(args[0], false)) return 1;
+    if (!mountImageArgument(args[0], MountUse::reading)) return 1;
 
     const std::string shown = args.size() > 1 ? args[1] : "";
     uint32_t parent = 0;
@@ -257,7 +257,7 @@ int cmdCat(int argc, char** argv)
     const std::vector<std::string>& args = a.positional;
     if (args.size() != 2) return failUsage("cat", "give an image and a file's path");
     const uint8_t fork = a.has("--rsrc") ? resourceFork : dataFork;
-    if (!mountImageArgument(args[0], false)) return 1;
+    if (!mountImageArgument(args[0], MountUse::reading)) return 1;
     uint32_t parent = 0;
     CatalogItem item;
     if (!findItem(args[1], parent, item)) return 1;
@@ -303,7 +303,7 @@ int cmdInfo(int argc, char** argv)
     const Arguments a = splitArguments(argc, argv, {"--json"});
     if (!a.unknown.empty()) return failUsage("info", ("unknown option " + a.unknown).c_str());
     if (a.positional.size() != 1) return failUsage("info", "give one image");
-    if (!mountImageArgument(a.positional[0], false)) return 1;
+    if (!mountImageArgument(a.positional[0], MountUse::reading)) return 1;
     const VolumeInfo v = volumeInfo();
     if (a.has("--json")) {
         std::printf("{\"name\": %s, \"blockSize\": %u, \"blocks\": %u, \"freeBlocks\": %u, \"files\": %u, "

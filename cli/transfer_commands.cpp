@@ -371,7 +371,7 @@ int cmdGet(int argc, char** argv)
         return 1;
     }
     if (!prepareTransfer(request.transfer)) return 1;
-    if (!mountImageArgument(args[0], false)) return 1;
+    if (!mountImageArgument(args[0], MountUse::reading)) return 1;
 
     // Each path is an item of a folder; consecutive items of one folder go
     // in one copy, a whole volume is its root's items.

@@ -15,9 +15,10 @@
 #include "base/macroman.h"
 #include "base/settings.h"
 #include "base/ui.h"
-#include "base/ui_headless.h"
 #include "cli/commands.h"
 #include "hfs/check.h"
+#include "hfs/drive.h"
+#include "hfs/hfs.h"
 
 namespace verrin::cli {
 
@@ -103,15 +104,8 @@ bool mountForWrite(const std::string& imageArg, bool force)
 {
     // A missing alternate MDB asks whether to mount read-only: the command
     // line answers Yes unless --force, and says so in one line.
-    headless::scriptedAnswers = {force ? uiAnswerNo : uiAnswerYes};
-    const bool echo = headless::echo;
-    headless::echo = false;
-    const size_t asked = headless::shown.size();
-    const bool mounted = mountImageArgument(imageArg, true);
-    headless::echo = echo;
-    headless::scriptedAnswers.clear();
-    if (!mounted) return false;
-    if (headless::shown.size() > asked && !force) {
+    if (!mountImageArgument(imageArg, force ? MountUse::forcedWriting : MountUse::writing)) return false;
+    if (driveTable[currentDrive].flags & driveReadOnly) {
         std::fprintf(stderr, "%s: not changed: the volume has no alternate master directory block, so it is used "
                              "read-only (--force changes it anyway)\n",
                      imageArg.c_str());

@@ -2,6 +2,7 @@
 // UTF-8 names, JSON, exit codes and the system's own error texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "support/peers.h"
@@ -138,6 +139,36 @@ TEST(CliErrors, EachSaysWhatIsWrongAndChangesNothing)
         EXPECT_EQ(r.exitCode, 0) << cmd;
         EXPECT_NE(r.out.find("usage: verrin-cli"), std::string::npos) << cmd;
     }
+}
+
+// Opening a volume for a change may tell something (an interrupted change
+// it undid) and may ask whether a volume without its alternate master
+// directory block is used read-only: only that answer stops the change.
+TEST(CliErrors, OnlyTheReadOnlyAnswerStopsAChange)
+{
+    VERRIN_REQUIRE_PEER("strace");
+    ScratchDir dir;
+    const std::string image = dir.file("v.img");
+    ASSERT_EQ(runCli({"format", image, "--name", "V", "--size", "1M", "--bare"}).exitCode, 0);
+    // Killed at its second write (the image's, after the journal's).
+    runCommand({"env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-o", "/dev/null", "-e",
+                "inject=pwrite64:signal=KILL:when=2", cliPath(), "mkdir", image, "Lost"});
+    ASSERT_TRUE(fileExists(image + "-journal"));
+    CommandResult r = runCli({"mkdir", image, "Kept"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("Undid an interrupted change"), std::string::npos) << r.err;
+
+    std::string bytes;
+    ASSERT_TRUE(readFile(image, bytes));
+    std::fill(bytes.end() - 1024, bytes.end() - 512, '\0');  // the alternate MDB
+    ASSERT_TRUE(writeFile(image, bytes));
+    r = runCli({"mkdir", image, "Refused"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("not changed: the volume has no alternate master directory block"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(runCli({"mkdir", "--force", image, "Forced"}).exitCode, 0);
+    r = runCli({"ls", image});
+    EXPECT_EQ(r.out, "Forced:\nKept:\n");
 }
 
 // The tree commands as a user of hfsutils expects them, checked against
