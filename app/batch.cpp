@@ -249,17 +249,23 @@ void copyPcFile(const PcEntry& file, Run& run)
 
 // Makes the Mac folder for a PC directory in the current folder and enters
 // it; true when it was entered. A name in use already stops the copy
-// (folders are not merged on the Mac side).
+// (folders are not merged on the Mac side). The new folder is found by its
+// catalog record, not in a listing of the folder that holds it.
 bool makeMacFolder(const std::string& pcName)
 {
     uint8_t name[32] = {};
     pcNameToMac(name, pcName.c_str());
     changeMacVolume([&] { createFolder(name); });
-    refreshMacFolder();
-    if (lastError == errNone && findMacFolderEntry(name) < 0) setError(errMacCreate);
+    CatalogItem made{};
+    if (lastError == errNone) {
+        const int found = lookupCatalogItem(currentFolderId, name, made);
+        if (found == 0 || (found == 1 && made.kind != cdrFolder)) setError(errMacCreate);
+    }
     if (lastError != errNone) return false;
+    MacEntry folder{};
+    makeMacEntry(made, folder);
     const uint32_t outer = currentFolderId;
-    openMacFolder();
+    openMacFolder(folder);
     return currentFolderId != outer;
 }
 

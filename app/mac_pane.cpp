@@ -289,7 +289,11 @@ void updateMacDriveLabel()
     ui->paneChanged(paneMacDriveLabel);
 }
 
-bool showMacFolder(uint32_t folderId)
+namespace {
+
+// Makes a folder the current one with its path in the folder box, without
+// announcing it.
+bool placeMacFolder(uint32_t folderId)
 {
     if (!enterFolder(folderId)) return false;
     std::vector<std::string> box;
@@ -307,6 +311,21 @@ bool showMacFolder(uint32_t folderId)
     }
     box.push_back(driveLabelText(currentDrive));
     macPane.folderBox = std::move(box);
+    return true;
+}
+
+}  // namespace
+
+bool enterMacFolderById(uint32_t folderId)
+{
+    if (!placeMacFolder(folderId)) return false;
+    announce(paneMacFolderBox);
+    return true;
+}
+
+bool showMacFolder(uint32_t folderId)
+{
+    if (!placeMacFolder(folderId)) return false;
     listMacFolder();
     return lastError == errNone;
 }

@@ -193,6 +193,9 @@ void updateMacDriveLabel();
 // Makes any folder of the mounted volume the one shown, with its whole
 // path in the folder box; false with lastError set when it is not a folder.
 bool showMacFolder(uint32_t folderId);
+// The same without listing the folder (macPane.entries stays as it was):
+// for a copy into the folder, which needs only its place.
+bool enterMacFolderById(uint32_t folderId);
 
 // The no-drive state: the volume released without writing, the pane
 // emptied, the drive box without a selection.

@@ -519,7 +519,7 @@ int cmdPut(int argc, char** argv)
         const size_t end = runEnd(first);
         std::filesystem::current_path(home, ec);
         std::filesystem::current_path(pcPaths[first].directory, ec);
-        if (ec || !showMacFolder(folder)) {
+        if (ec || !enterMacFolderById(folder)) {
             std::fprintf(stderr, "%s: cannot change to its directory\n", args[first + 2].c_str());
             status = 1;
             break;

@@ -232,3 +232,51 @@ TEST(CliTransfer, DatesAreLocalTimeInEveryZone)
                   fileTime);
     }
 }
+
+// Name clashes found in the catalog alone: a folder of 600 files (a catalog
+// B-tree of several levels) takes PC files and a directory whose names
+// differ from files in it only in case.
+TEST(CliTransfer, ClashesInALargeFolderIgnoreCase)
+{
+    VERRIN_REQUIRE_PEER("hformat");
+    CliWorld w;
+    ASSERT_TRUE(makeHfsImage(w.dir, w.image, 4096, "Cli"));
+    w.hfs({"hmkdir", ":Many"});
+    const std::string many = w.dir.file("many");
+    std::filesystem::create_directory(many);
+    for (int i = 0; i < 600; ++i) ASSERT_TRUE(writeFile(many + "/f" + std::to_string(1000 + i), "old"));
+    ASSERT_EQ(w.cli({"put", "-r", "--flat", "-y", w.image, "Many", many}).exitCode, 0);
+    ASSERT_TRUE(writeFile(w.pc("F1100"), "new"));
+    std::filesystem::create_directory(w.pc("F1200"));
+    ASSERT_TRUE(writeFile(w.pc("F1200/inner"), "in"));
+    const auto macFile = [&](const std::string& name) {
+        return runPeer(w.dir, {"hcopy", "-r", ":Many:" + name, w.dir.file("out")}).exitCode == 0
+                   ? w.read(w.dir.file("out"))
+                   : std::string("(none)");
+    };
+    const auto count = [&] { return runPeer(w.dir, {"hls", "-1", ":Many"}).out.size(); };
+    const size_t before = count();
+
+    CommandResult r = w.cli({"put", w.image, "Many", w.pc("F1100")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "F1100: exists (use --rename, --overwrite or --skip)\n");
+    r = w.cli({"put", "--skip", w.image, "Many", w.pc("F1100")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "F1100: exists, skipped\n");
+    EXPECT_EQ(macFile("f1100"), "old");
+    EXPECT_EQ(count(), before);
+    r = w.cli({"put", "-r", "-y", w.image, "Many", w.pc("F1200")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Name already exists"), std::string::npos) << r.err;
+    EXPECT_EQ(count(), before);
+
+    r = w.cli({"put", "--rename", w.image, "Many", w.pc("F1100")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(macFile("F11000"), "new");
+    EXPECT_EQ(macFile("f1100"), "old");
+    r = w.cli({"put", "--overwrite", w.image, "Many", w.pc("F1100")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(macFile("F1100"), "new");
+    EXPECT_NE(runPeer(w.dir, {"hls", "-1", ":Many"}).out.find("F1100\n"), std::string::npos);
+    EXPECT_EQ(runCli({"check", w.image}).exitCode, 0);
+}
