@@ -49,6 +49,9 @@ namespace {
 // memory a group takes), and whatever was done when the command stops.
 constexpr auto groupTime = std::chrono::milliseconds(500);
 constexpr size_t groupSectors = 8192;
+// A copy shows the free space of the side it writes to at most this often
+// (asking the system costs a call per file otherwise), and once at its end.
+constexpr auto labelTime = std::chrono::milliseconds(500);
 
 struct Run {
     bool working = false;  // false: the counting pass
@@ -57,6 +60,10 @@ struct Run {
     TranslationMode mode = DataFile;
     // When the last commit was.
     std::chrono::steady_clock::time_point committed = std::chrono::steady_clock::now();
+    // A copy: the free-space label of the side written to, and when it was
+    // last shown.
+    void (*showFreeSpace)() = nullptr;
+    std::chrono::steady_clock::time_point labelled{};
     std::vector<uint32_t> ancestors;  // Mac folder IDs on the walk's path
 };
 
@@ -169,6 +176,15 @@ BatchResult finish(const Run& run)
 
 BatchResult stopped(const Run& run) { return BatchResult{0, errNone, run.files, run.bytes}; }
 
+// A file was copied: the free space shown follows when it is old.
+void followFreeSpace(Run& run)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (lastError != errNone || now - run.labelled < labelTime) return;
+    run.showFreeSpace();
+    run.labelled = now;
+}
+
 // Enters a Mac folder of the shown folder for a walk; true when it became
 // the current folder (the caller climbs back out of it).
 bool enterMacFolder(const MacEntry& folder, Run& run)
@@ -244,7 +260,7 @@ void copyPcFile(const PcEntry& file, Run& run)
     if (!reader) setError(errNotSupported);
     if (lastError == errNone) changeMacVolume([&] { reader(file.name.c_str(), currentFolderId); });
     countChange(run);
-    if (lastError == errNone) updateMacDriveLabel();
+    followFreeSpace(run);
 }
 
 // Makes the Mac folder for a PC directory in the current folder and enters
@@ -335,7 +351,7 @@ void copyMacFile(const MacEntry& file, Run& run)
     const MacToPcRoutine writer = translationTable[run.mode].macToPc.routine;
     if (!writer) setError(errNotSupported);
     if (lastError == errNone) writer(file.name, currentFolderId);
-    if (lastError == errNone) updatePcDriveLabel();
+    followFreeSpace(run);
 }
 
 void visitMacLevel(const std::vector<MacEntry>& items, Run& run, bool top);
@@ -395,6 +411,7 @@ struct CopyCourse {
     ProgressKind searchKind;
     ProgressKind copyKind;
     const char* caption;
+    void (*showFreeSpace)();  // the label of the side written to
 };
 
 template <typename Entry>
@@ -421,10 +438,12 @@ BatchResult runCopy(const CopyCourse& course, const std::vector<Entry>& list, st
     // The type map is checked for changes once, when the copy starts.
     const profile::ReadBatch reads;
     run.working = true;
+    run.showFreeSpace = course.showFreeSpace;
     progressTotal = run.bytes;
     openProgress(course.copyKind);
     visit(items, run, true);
     commitChanges();
+    course.showFreeSpace();
     return finish(run);
 }
 
@@ -593,7 +612,8 @@ bool macFilterPasses(const MacEntry& entry)
 
 BatchResult copyPcToMac(std::span<const int> selection)
 {
-    static constexpr CopyCourse course{false, progressSearchPc, progressCopyPcToMac, "Ready to copy from PC to Mac"};
+    static constexpr CopyCourse course{false, progressSearchPc, progressCopyPcToMac, "Ready to copy from PC to Mac",
+                                       updateMacDriveLabel};
     const BatchResult result = runCopy<PcEntry>(course, pcPane.entries, selection, visitPcLevel);
     if (result.ran) fillPcDirectoryBox();
     return result;
@@ -601,7 +621,8 @@ BatchResult copyPcToMac(std::span<const int> selection)
 
 BatchResult copyMacToPc(std::span<const int> selection)
 {
-    static constexpr CopyCourse course{true, progressSearchMac, progressCopyMacToPc, "Ready to copy from Mac to PC"};
+    static constexpr CopyCourse course{true, progressSearchMac, progressCopyMacToPc, "Ready to copy from Mac to PC",
+                                       updatePcDriveLabel};
     const BatchResult result = runCopy<MacEntry>(course, macPane.entries, selection, visitMacLevel);
     if (result.ran) relistMacFolder();
     return result;

@@ -67,12 +67,7 @@ void copyMacToPc(TranslationMode mode, const uint8_t* macName, uint32_t folderId
                                      source.finderInfo + finder::creator, extension);
 
     int to = -1;
-    if (resolvePcTarget(pcName, extension.c_str()) == targetGo) {
-        TransferFile target{};
-        std::memcpy(target.name, pcName, std::strlen(pcName) + 1);
-        to = openTransfer(modePcWrite, target);
-    }
-    if (to >= 0) {
+    if (createPcTarget(pcName, extension.c_str(), to) == targetGo) {
         switch (mode) {
         case DataFile:
             copyTransferBytes(from, to, source.dataLength);

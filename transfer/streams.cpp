@@ -190,7 +190,12 @@ bool acceptablePcName(const char* name)
 
 }  // namespace
 
-int openTransfer(uint8_t mode, TransferFile& file)
+namespace {
+
+// Opens a stream as openTransfer does; `created` is a PC file already
+// created for a stream being written (noPcFile: none), which the stream
+// takes over.
+int openStream(uint8_t mode, TransferFile& file, PcHandle created)
 {
     if (lastError != errNone) return -1;
     int slot = -1;
@@ -219,7 +224,7 @@ int openTransfer(uint8_t mode, TransferFile& file)
         const char* name = reinterpret_cast<const char*>(s.file.name);
         // A free name is created at once. Replacing a file: the old one
         // stays until the new one is whole.
-        s.pcFile = pcCreateNew(name);
+        s.pcFile = created != noPcFile ? created : pcCreateNew(name);
         if (s.pcFile != noPcFile) break;
         const char* createName = name;
         if (pcFileTaken(name)) {
@@ -286,6 +291,10 @@ int openTransfer(uint8_t mode, TransferFile& file)
     }
     return slot;
 }
+
+}  // namespace
+
+int openTransfer(uint8_t mode, TransferFile& file) { return openStream(mode, file, noPcFile); }
 
 int readTransferByte(int stream)
 {
@@ -410,10 +419,11 @@ void closeTransfer(int stream)
     freeEntry(*s);
 }
 
-int resolvePcTarget(char* name, const char* extension)
+namespace {
+
+// The clash part of resolvePcTarget, for a name that may be taken.
+int resolveTakenPcName(char* name)
 {
-    makePcFileName(name, 256, extension ? extension : "", settings.allowUpper != 0);
-    if (!pcFileTaken(name)) return targetGo;
     if (settings.autoRename) {
         for (const std::string& candidate : autoRenameCandidates(name)) {
             if (candidate.size() > 255 || pcFileTaken(candidate.c_str())) continue;
@@ -439,6 +449,36 @@ int resolvePcTarget(char* name, const char* extension)
         }
     }
     return targetGo;
+}
+
+}  // namespace
+
+int resolvePcTarget(char* name, const char* extension)
+{
+    makePcFileName(name, 256, extension ? extension : "", settings.allowUpper != 0);
+    if (!pcFileTaken(name)) return targetGo;
+    return resolveTakenPcName(name);
+}
+
+int createPcTarget(char* name, const char* extension, int& stream)
+{
+    stream = -1;
+    makePcFileName(name, 256, extension ? extension : "", settings.allowUpper != 0);
+    // A free name is taken by creating the file, with no test before.
+    const PcHandle created = pcCreateNew(name);
+    if (created == noPcFile && pcFileTaken(name)) {
+        const int answer = resolveTakenPcName(name);
+        if (answer != targetGo) return answer;
+    }
+    TransferFile target{};
+    std::memcpy(target.name, name, std::strlen(name) + 1);
+    stream = openStream(modePcWrite, target, created);
+    if (stream >= 0) return targetGo;
+    if (created != noPcFile) {
+        pcClose(created);
+        pcDelete(name);
+    }
+    return targetFailed;
 }
 
 int createMacTarget(const char* pcName, uint8_t fork, TransferFile& file, int& stream)

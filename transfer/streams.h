@@ -101,6 +101,10 @@ enum TargetAnswer : int { targetGo = 0, targetSkip = 1, targetCancel = 2, target
 // targetGo when the caller may create the file under the (possibly changed)
 // name; targetSkip or targetCancel (which also sets errCancelled) otherwise.
 int resolvePcTarget(char* name, const char* extension);
+// The same, creating the file: a free name is created at once, without a
+// test first. targetGo with `stream` open for writing (modePcWrite),
+// targetFailed (lastError set), targetSkip or targetCancel.
+int createPcTarget(char* name, const char* extension, int& stream);
 
 // Creates the Mac file named by the PC name (cut to 31 characters) in
 // currentFolderId and opens the fork (dataFork or resourceFork) for writing;
