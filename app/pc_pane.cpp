@@ -33,6 +33,7 @@ int compareFolded(const std::string& a, const std::string& b)
 {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
+        if (a[i] == b[i]) continue;
         const unsigned char x = foldCase(static_cast<unsigned char>(a[i]));
         const unsigned char y = foldCase(static_cast<unsigned char>(b[i]));
         if (x != y) return x < y ? -1 : 1;

@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -99,6 +100,16 @@ struct PcArgument {
     std::filesystem::path::string_type directory;
     std::filesystem::path::string_type name;
 };
+
+// A name of a PcArgument in the system's narrow spelling (a copy where the
+// system's paths are narrow already).
+template <typename Name> std::string narrowName(const Name& name)
+{
+    if constexpr (std::is_same_v<Name, std::string>)
+        return name;
+    else
+        return std::filesystem::path(name).string();
+}
 
 PcArgument splitPcArgument(const std::string& text)
 {
@@ -531,7 +542,7 @@ int cmdPut(int argc, char** argv)
             entryByName.emplace(pcPane.entries[k].name, static_cast<int>(k));
         std::vector<int> selection;
         for (; first < end; ++first) {
-            const auto found = entryByName.find(pcNameFromHost(std::filesystem::path(pcPaths[first].name).string()));
+            const auto found = entryByName.find(pcNameFromHost(narrowName(pcPaths[first].name)));
             const int index = found == entryByName.end() ? -1 : found->second;
             if (index < 0) {
                 std::fprintf(stderr, "%s: not found in its directory\n", args[first + 2].c_str());

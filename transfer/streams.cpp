@@ -1,12 +1,13 @@
 // The transfer streams and the target-name resolvers (see streams.h).
 //
-// Two stream slots, each with its own 32 KB buffer for the length of one
-// file copy. Mac forks are read 64 sectors at a time straight into the
-// buffer and written a full buffer at a time by appending to the fork (a
-// large copy from a PC file, 1 MB pieces at a time); PC files go through
-// the PC file seam. Every refill moves the progress bar by
-// the bytes it brings in, and the message pump runs there so that a Cancel
-// in the progress window stops the copy at the next byte.
+// Two stream slots, each with its own 32 KB buffer, made at the slot's
+// first use and kept for the files after (a copy of thousands of small
+// files allocates no buffer per file). Mac forks are read 64 sectors at a
+// time straight into the buffer and written a full buffer at a time by
+// appending to the fork (a large copy from a PC file, 1 MB pieces at a
+// time); PC files go through the PC file seam. Every refill moves the
+// progress bar by the bytes it brings in, and the message pump runs there
+// so that a Cancel in the progress window stops the copy at the next byte.
 // Calls the PC file seam, the volume engine (openFileRef, readFork,
 // createFile, appendToFork, deleteFile), the name mapping, the settings, the
 // progress window and the user-interface seam.
@@ -32,6 +33,8 @@ TransferStream transferStreams[transferStreamCount];
 
 namespace {
 
+std::unique_ptr<uint8_t[]> slotBuffers[transferStreamCount];
+
 TransferStream* streamAt(int stream)
 {
     if (stream < 0 || stream >= transferStreamCount) return nullptr;
@@ -39,11 +42,7 @@ TransferStream* streamAt(int stream)
     return s->mode == 0 ? nullptr : s;
 }
 
-void freeEntry(TransferStream& s)
-{
-    delete[] s.buffer;
-    s = TransferStream{};
-}
+void freeEntry(TransferStream& s) { s = TransferStream{}; }
 
 bool isMac(const TransferStream& s) { return (s.mode & streamMac) != 0; }
 uint8_t forkOf(const TransferStream& s) { return (s.mode & streamResource) ? resourceFork : dataFork; }
@@ -208,7 +207,9 @@ int openStream(uint8_t mode, TransferFile& file, PcHandle created)
     TransferStream& s = transferStreams[slot];
     s = TransferStream{};
     s.pcFile = noPcFile;
-    s.buffer = new (std::nothrow) uint8_t[transferBufferSize];
+    std::unique_ptr<uint8_t[]>& buffer = slotBuffers[slot];
+    if (!buffer) buffer.reset(new (std::nothrow) uint8_t[transferBufferSize]);
+    s.buffer = buffer.get();
     if (!s.buffer) {
         setError(errNoMemory);
         s = TransferStream{};
