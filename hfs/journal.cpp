@@ -240,6 +240,10 @@ bool writeJournal(const std::string& path, const std::vector<uint8_t>& bytes)
     return false;
 }
 
+// Deletes a journal and makes its deletion stable, where its return would
+// repeat an undo (and its message): after a failed commit put the units
+// back, after a rollback, and for an incomplete journal. A finished
+// commit's journal is deleted without the folder sync (commitUnits).
 bool deleteJournal(const std::string& path)
 {
     return removeRawFile(path.c_str()) && syncFolderOf(path.c_str());
@@ -280,32 +284,46 @@ bool parseJournal(ReadJournal& j)
     return true;
 }
 
-// True when the journal belongs to the medium as it is now: the same size
-// and sector size, the volume's creation date where the journal does not
-// cover its MDB, and every unit holding its before-image, its new image,
-// or bytes of the one and the other (a write torn part-way).
-bool journalMatches(DriveEntry& entry, const ReadJournal& j)
+// How a complete journal stands to the medium as it is now.
+enum class JournalFit : uint8_t {
+    // Changed since by another program (or another medium): never applied.
+    foreign,
+    // Every unit holds its before-image, its new image, or bytes of the
+    // one and the other (a write torn part-way): rolled back.
+    torn,
+    // Every unit holds its new image: the commit finished, only the
+    // journal's deletion was lost (see recoverJournal).
+    finished,
+};
+
+// The journal belongs to the medium when it has the same size and sector
+// size, the volume's creation date where the journal does not cover its
+// MDB, and every unit holds its before-image, its new image or a mix.
+JournalFit journalFit(DriveEntry& entry, const ReadJournal& j)
 {
     uint64_t mediumBytes;
     uint32_t sectorSize;
     describeMedium(entry, mediumBytes, sectorSize);
-    if (mediumBytes != j.mediumBytes || sectorSize != j.sectorSize) return false;
+    if (mediumBytes != j.mediumBytes || sectorSize != j.sectorSize) return JournalFit::foreign;
     std::vector<uint8_t> now;
-    if (!readRuns(entry, j.units, now)) return false;
+    if (!readRuns(entry, j.units, now)) return JournalFit::foreign;
+    bool finished = true;
     for (size_t i = 0; i < j.units.size(); ++i) {
         const uint8_t* present = now.data() + 512 * i;
         const JournalUnit& u = j.units[i];
+        if (std::memcmp(present, u.after, 512) == 0) continue;
+        finished = false;
         for (size_t k = 0; k < 512; ++k)
-            if (present[k] != u.before[k] && present[k] != u.after[k]) return false;
+            if (present[k] != u.before[k] && present[k] != u.after[k]) return JournalFit::foreign;
     }
     const uint32_t mdb = j.label.volumeStart + mdbUnit;
     const bool coversMdb = std::any_of(j.units.begin(), j.units.end(), [&](const JournalUnit& u) { return u.address == mdb; });
     if (j.label.volumeCreated != 0 && !coversMdb) {
         const JournalUnit probe{mdb, nullptr, nullptr};
         if (!readRuns(entry, std::span(&probe, 1), now) || read32(now.data() + mdbCreatedOffset) != j.label.volumeCreated)
-            return false;
+            return JournalFit::foreign;
     }
-    return true;
+    return finished ? JournalFit::finished : JournalFit::torn;
 }
 
 void tell(const std::string& text, int icon) { messageBox(text.c_str(), journalCaption, uiOk, icon); }
@@ -428,9 +446,14 @@ bool commitUnits(DriveEntry& entry, std::span<const JournalUnit> units, const Jo
     bool done = writeRuns(entry, all, all.size(), afterImage, reached);
     if (done) reached = all.size();
     done = done && syncDrive(entry, syncs);
-    // The journal's deletion is the commit; one that cannot be deleted
-    // would undo the change at the next opening, so it is undone now.
-    if (done && journaled && !deleteJournal(path)) {
+    // Once the barrier has passed, the change is on the medium and the
+    // journal is deleted without syncing its folder: should the deletion
+    // be lost, the journal that comes back describes a finished commit,
+    // which recovery recognises and discards (see recoverJournal). A
+    // journal that cannot be deleted is undone now instead, since the
+    // next opening would have to judge it while this program still holds
+    // the medium.
+    if (done && journaled && !removeRawFile(path.c_str())) {
         setError(errPcDelete);
         done = false;
     }
@@ -439,6 +462,37 @@ bool commitUnits(DriveEntry& entry, std::span<const JournalUnit> units, const Jo
     return false;
 }
 
+// A journal found at opening is one of:
+// - incomplete (still being written when the change stopped): no unit was
+//   written before the journal and its name were on stable storage, so the
+//   medium was never touched; it is deleted.
+// - finished: every unit holds its new image. The commit reached the
+//   medium and only the deletion of its journal was lost, which is
+//   expected: a commit deletes its journal without syncing the folder.
+//   The drive is synced (the units reach stable storage if they had not,
+//   and derived data such as a DiskCopy image's checksum, which the
+//   commit's own sync may not have reached, are brought up to date) and
+//   the journal is deleted, again without a folder sync, silently: the
+//   change was made as the user asked. This is sound because a journal
+//   can only come back while every unit it names still holds its new
+//   image. The next commit on this medium creates its journal at the same
+//   path and syncs that folder before it writes any unit, so from then on
+//   the old journal cannot reappear (the folder holds the new journal or
+//   none). Should the machine stop before that folder sync, the old
+//   journal may reappear, but the new commit has written nothing yet; fork
+//   data written ahead of a commit go only to blocks free in the committed
+//   volume (blocks freed since are held until the commit), and no journal
+//   names those. The only writer that could change the units in between
+//   is another program; its change makes the units match neither image
+//   (the journal is then foreign, below), or, should every byte it wrote
+//   repeat a before- or new image, is undone or kept by the rules below,
+//   as with any interrupted commit.
+// - torn: every unit holds its before-image, its new image or a mix (a
+//   write torn part-way, or writes lost from the system's cache): the
+//   before-images are written back, the drive synced and the journal
+//   deleted, and the user is told.
+// - foreign: the medium changed since; nothing is written, the drive's
+//   writes are held off for the session and the user is told why.
 void recoverJournal(DriveEntry& entry)
 {
     std::string path;
@@ -457,26 +511,33 @@ void recoverJournal(DriveEntry& entry)
         closeRawFile(f);
     }
     if (!parseJournal(j)) {
-        // Still being written when the change stopped: the medium was
-        // never touched.
         deleteJournal(path);
         lastError = saved;
         return;
     }
     const std::string what = j.label.what;
     const std::string where = " (" + path + ")";
+    const JournalFit fit = entry.write ? journalFit(entry, j) : JournalFit::foreign;
     if (!entry.write) {
         tell("An interrupted " + what + " could not be undone: the disk cannot be written" + where + ".",
              uiIconWarning);
-    } else if (!journalMatches(entry, j)) {
+    } else if (fit == JournalFit::foreign) {
         entry.flags |= driveWriteHeld;
         tell("An interrupted " + what + " was not undone: the disk has changed since" + where +
                  "; it stays read-only until that file is removed.",
              uiIconWarning);
+    } else if (fit == JournalFit::finished) {
+        if (!syncDrive(entry, true) || !removeRawFile(path.c_str())) {
+            if (lastError == errNone) setError(errPcDelete);
+            entry.flags |= driveWriteHeld;
+            tell("The journal of a finished " + what + " could not be removed: " + errorText(lastError) + where +
+                     ".",
+                 uiIconWarning);
+        }
     } else {
         size_t reached = 0;
-        if (writeRuns(entry, j.units, j.units.size(), beforeImage, reached) && syncDrive(entry, true) &&
-            deleteJournal(path)) {
+        if (writeRuns(entry, j.units, j.units.size(), beforeImage, reached) &&
+            syncDrive(entry, true) && deleteJournal(path)) {
             tell("Undid an interrupted " + what + ": " + std::to_string(j.units.size()) +
                      " sectors are back as they were before it.",
                  uiIconInfo);

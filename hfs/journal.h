@@ -9,15 +9,19 @@
 // is) and a checksum; the journal and its folder are synced; the units are
 // written in ascending runs of adjacent units, each run one transfer as
 // large as the drive's limits allow; the medium is synced (the drive's
-// `sync`); deleting the journal and syncing its folder is the commit. A
-// write that fails part-way puts the units already written back; the
-// journal is deleted only once the medium is whole again.
+// `sync`), which commits the change; the journal is then deleted (its
+// folder is not synced: a deletion lost in a crash brings back a journal
+// of a finished commit, which recovery discards). A write that fails
+// part-way puts the units already written back; the journal is deleted
+// only once the medium is whole again.
 //
 // Recovery, when a drive is opened: a complete journal whose units on the
-// medium each hold their before-image, their new image or a mix of the two
-// (a write torn part-way) is rolled back, synced and deleted, and the user
-// is told in one line what was undone; an incomplete journal (the medium
-// was never touched) is deleted; a journal that does not match the medium
+// medium all hold their new images belongs to a finished commit: the
+// drive is synced and the journal deleted, silently. One whose units each
+// hold their before-image, their new image or a mix of the two (a write
+// torn part-way) is rolled back, synced and deleted, and the user is told
+// in one line what was undone; an incomplete journal (the medium was
+// never touched) is deleted; a journal that does not match the medium
 // (changed since by another program) is never applied: the drive's writes
 // are held off for the session and the user is told why.
 //

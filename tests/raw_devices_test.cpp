@@ -233,13 +233,15 @@ TEST_F(RawDevices, FiveGigabyteDiskWorksThroughTheEngine)
 namespace {
 
 // The disk's write, wrapped to keep the journal as it stands at the first
-// write of a commit.
+// write of a commit and to lose that write, as a stop before it reached
+// the medium would.
 DriveWriteOp diskWrite = nullptr;
 std::string journalPath, journalAtWrite;
 int32_t writeKeepingJournal(DriveEntry& entry, const uint8_t* buffer, uint32_t count, uint32_t address)
 {
-    if (journalAtWrite.empty()) readFile(journalPath, journalAtWrite);
-    return diskWrite(entry, buffer, count, address);
+    if (!journalAtWrite.empty()) return diskWrite(entry, buffer, count, address);
+    readFile(journalPath, journalAtWrite);
+    return static_cast<int32_t>(count);
 }
 
 }  // namespace
@@ -247,7 +249,7 @@ int32_t writeKeepingJournal(DriveEntry& entry, const uint8_t* buffer, uint32_t c
 // Changes to a disk of 2048-byte sectors are journaled in the program's
 // journal folder under the disk's name, whole sectors at a time, and
 // flushed to the medium; a journal left by a stop after the disk was
-// written is undone when the drive is next selected.
+// written in part is undone when the drive is next selected.
 TEST_F(RawDevices, DiskChangesAreJournaledFlushedAndUndoneAfterAStop)
 {
     ScratchDir dir;
