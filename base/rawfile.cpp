@@ -127,6 +127,18 @@ bool rawPathStamp(const char* path, FileStamp& stamp)
     return told;
 }
 
+bool sealRawFileStamp(RawFile file, FileStamp& stamp)
+{
+    FileStamp before;
+    if (!rawFileStamp(file, before)) return false;
+    const int64_t sealedTime = before.modified - 1;
+    FILETIME written;
+    written.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(sealedTime));
+    written.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(sealedTime) >> 32);
+    return SetFileTime(toHandle(file), nullptr, nullptr, &written) && rawFileStamp(file, stamp) &&
+           stamp.modified == sealedTime && stamp.modified < stamp.changed;
+}
+
 namespace {
 
 // File times count 100-nanosecond steps, taken from the system time.
@@ -270,6 +282,24 @@ bool rawPathStamp(const char* path, FileStamp& stamp)
     return true;
 }
 
+bool sealRawFileStamp(RawFile file, FileStamp& stamp)
+{
+    constexpr int64_t nanosecondsPerSecond = 1000000000;
+    FileStamp before;
+    if (!rawFileStamp(file, before)) return false;
+    const int64_t sealedTime = before.modified - 1;
+    timespec times[2]{};
+    times[0].tv_nsec = UTIME_OMIT;  // the access time stays
+    times[1].tv_sec = static_cast<time_t>(sealedTime / nanosecondsPerSecond);
+    times[1].tv_nsec = static_cast<long>(sealedTime % nanosecondsPerSecond);
+    if (times[1].tv_nsec < 0) {
+        times[1].tv_nsec += nanosecondsPerSecond;
+        --times[1].tv_sec;
+    }
+    return ::futimens(static_cast<int>(file), times) == 0 && rawFileStamp(file, stamp) &&
+           stamp.modified == sealedTime && stamp.modified < stamp.changed;
+}
+
 namespace {
 
 // File times count nanoseconds; Linux takes them from its coarse clock
@@ -306,13 +336,12 @@ std::string userCacheFolder()
 
 #endif
 
-bool rawFileStampSettled(const FileStamp& stamp)
+bool rawFileStampSettled(const FileStamp& stamp, int maxPauseMilliseconds)
 {
-    constexpr int maxPause = 10;  // milliseconds
     if (stamp.modified % timeStepsPerMillisecond == 0 || stamp.changed % timeStepsPerMillisecond == 0) return false;
     const int64_t settled = std::max(stamp.modified, stamp.changed) + timeStepsPerMillisecond;
     for (int paused = 0; fileClockNow() < settled; ++paused) {
-        if (paused == maxPause) return false;
+        if (paused >= maxPauseMilliseconds) return false;
         pauseOneMillisecond();
     }
     return true;

@@ -65,8 +65,21 @@ bool rawPathStamp(const char* path, FileStamp& stamp);
 // are finer than a millisecond (a file system that keeps whole seconds or
 // coarser steps could give the next write the same time), and the clock the
 // system stamps files with has moved a millisecond past them. Waits up to
-// a few milliseconds for that clock.
-bool rawFileStampSettled(const FileStamp& stamp);
+// `maxPauseMilliseconds` for that clock.
+bool rawFileStampSettled(const FileStamp& stamp, int maxPauseMilliseconds);
+// Makes the next write to the file sure to change its stamp, without
+// waiting for the clock: sets its modification time one step (a
+// nanosecond; 100 ns on Windows) before the one it has, which moves its
+// change time to the present, and gives the stamp after. A write takes
+// its modification time from the system's clock, at or after that change
+// time, so it cannot leave a modification time earlier than the change
+// time as it is, even within the clock's tick. True only when the file
+// then has exactly the time set and it is earlier than its change time;
+// false when the time could not be set (a file of another owner), was
+// rounded (a file system with coarser times) or the change time is not
+// later (a clock set back): the file's times may then have changed, and
+// nothing is vouched for.
+bool sealRawFileStamp(RawFile file, FileStamp& stamp);
 
 // The program's folder for the user's cached data: $XDG_CACHE_HOME/verrin
 // or ~/.cache/verrin on POSIX, %LOCALAPPDATA%\\Verrin on Windows. Empty when

@@ -11,7 +11,8 @@
 // drives are formatted as partitioned media; an image of exactly one 1.44 MB
 // diskette may be switched to the diskette formatter. The drive's identity
 // is the image's absolute path (its journal sits beside it); its sync puts
-// the file's data on stable storage; its stamp is the file's. Calls the
+// the file's data on stable storage; its stamp is the file's, sealed by
+// setting the file's modification time (base/rawfile.h). Calls the
 // drive table, plain files, the DiskCopy header code, the formatters, the
 // journal's naming and the error word.
 #include "devices/image_drive.h"
@@ -161,6 +162,12 @@ bool imageStamp(DriveEntry& entry, FileStamp& stamp)
     return s && rawFileStamp(s->file, stamp);
 }
 
+bool imageSeal(DriveEntry& entry, FileStamp& stamp)
+{
+    const ImageSlot* s = slotOf(entry);
+    return s && sealRawFileStamp(s->file, stamp);
+}
+
 }  // namespace
 
 RawFile imageFileOf(const DriveEntry& entry, uint64_t& dataOffset, uint64_t& dataBytes)
@@ -242,6 +249,7 @@ int openImageDrive(const char* path, bool writable, uint32_t sectorSize)
     e.sync = !canWrite ? nullptr : diskCopy ? syncDiskCopyImage : syncImage;
     e.identity = imageIdentity;
     e.stamp = imageStamp;
+    e.seal = canWrite ? imageSeal : nullptr;
     std::snprintf(e.label, sizeof e.label, diskCopy ? "[DC42 %d]" : "[IMAGE %d]", slot);
     const int index = addDrive(e);
     if (index < 0) {

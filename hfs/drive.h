@@ -71,6 +71,11 @@ using DriveIdentityOp = bool (*)(DriveEntry& entry, char* text, size_t capacity)
 // changes (for a file, its identity, length and times). False when the
 // drive cannot give one; a drive without `stamp` has none.
 using DriveStampOp = bool (*)(DriveEntry& entry, FileStamp& stamp);
+// Makes the medium's stamp one that the next write to it, by any program,
+// is sure to change, without waiting, and gives that stamp (for a file:
+// sealRawFileStamp). False when it cannot; the stamp may then have
+// changed all the same. A drive without `seal` cannot.
+using DriveSealOp = bool (*)(DriveEntry& entry, FileStamp& stamp);
 
 struct DriveEntry {
     DriveKind kind;
@@ -86,6 +91,7 @@ struct DriveEntry {
     DriveSyncOp sync;
     DriveIdentityOp identity;
     DriveStampOp stamp;
+    DriveSealOp seal;
     char label[32];
 };
 

@@ -86,6 +86,38 @@ bool describeVolume(VolumeRecord& record)
     return true;
 }
 
+// The longest wait for the file system's clock to pass a stamp the drive
+// cannot seal.
+constexpr int maxSettlePause = 10;  // milliseconds
+
+// True when the next write to the medium, by any program, is sure to
+// change the record's stamp, so that a record cannot vouch for a medium
+// written after it:
+// - the clock the system stamps files with has already passed the stamp
+//   (a medium this session did not write, or not lately): any later write
+//   gets a later time. Nothing is touched.
+// - else (this session has just written and synced the medium) the drive
+//   seals the stamp: the file's modification time is set just before the
+//   one it has, an instant the clock has already passed, so any later
+//   write sets another one, even within the same tick of a coarse clock.
+//   Our own setting moves the change time too, which is why the record is
+//   described again after it. A seal that could not be made, or that the
+//   file system rounded, is never trusted (sealRawFileStamp checks the
+//   times it reads back); the stamp then has to settle as below. A stamp
+//   that differs from the one the seal gave means another write came in
+//   between: no record.
+// - else the clock is waited for, a few milliseconds at most.
+// Drives without a stamp (devices) have no record at all.
+bool stampWillChange(DriveEntry& entry, VolumeRecord& record)
+{
+    if (rawFileStampSettled(record.stamp, 0)) return true;
+    if (!entry.seal || driveIsReadOnly(entry)) return rawFileStampSettled(record.stamp, maxSettlePause);
+    FileStamp sealed;
+    const bool isSealed = entry.seal(entry, sealed);
+    if (!describeVolume(record)) return false;
+    return isSealed ? record.stamp == sealed : rawFileStampSettled(record.stamp, maxSettlePause);
+}
+
 }  // namespace
 
 bool verdictVouchesForVolume()
@@ -111,7 +143,7 @@ void rememberSoundVolume()
     std::string journal;
     const bool unfinished = journalPathOf(driveTable[currentDrive], journal) && rawFileExists(journal.c_str());
     lastError = pending;
-    if (unfinished || !rawFileStampSettled(now.stamp)) return;
+    if (unfinished || !stampWillChange(driveTable[currentDrive], now)) return;
     std::error_code ec;
     std::filesystem::create_directories(verdictFolder, ec);
     // Written whole under another name, then put in place: a record is

@@ -12,8 +12,11 @@
 // record as its verdict only when all of it equals the mounted volume's:
 // any write by another program changes the stamp, and hfsutils' writes
 // change the master directory block as well. A stamp that a later write
-// could repeat (times coarser than a millisecond, or too fresh) is not
-// recorded; a drive without a stamp is always checked; a missing,
+// could repeat (too fresh for the system's clock) is first sealed by the
+// drive (an image's modification time set to one no write can give it),
+// or else waited for a few milliseconds; one that still could be repeated
+// (times coarser than a millisecond) is not recorded; a drive without a
+// stamp is always checked; a missing,
 // unreadable or different record means the full checks; checks that find
 // damage remove the record. Calls the drive table, plain files and the
 // engine's volume state.

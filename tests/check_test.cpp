@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <random>
 
 #include "app/panes.h"
+#include "base/rawfile.h"
 #include "base/ui_headless.h"
 #include "hfs/check.h"
+#include "hfs/drive.h"
 #include "hfs/internal.h"
 #include "hfs/verdict.h"
 #include "support/peers.h"
@@ -617,7 +620,8 @@ TEST(ChangeGuard, DamagedVolumesRefuseEveryChangeAndForcedChangesLeaveWhatIsInUs
 }
 
 // A volume found sound is remembered until something else writes to it:
-// changed by this program it is not checked again; changed by hfsutils it
+// changed by this program it is not checked again; changed by hfsutils,
+// or rewritten in place by another program right after our change, it
 // is; with a byte of its catalog changed in place right after, it is
 // checked and refused, and a change forced onto it leaves nothing that
 // vouches for it.
@@ -647,6 +651,35 @@ TEST(ChangeGuard, RemembersASoundVolumeUntilSomethingElseWritesToIt)
     g = guarded(DamagedVolumeAnswer::refuse);
     EXPECT_TRUE(!g.checked && g.writable);
     changeAndClose("Second");
+
+    // Another program's write that changes no byte, at once: within the
+    // same tick of the file system's clock as our last write (the image's
+    // sync is off, so nothing waits between them), only the stamp tells
+    // it. Each close leaves one that any write changes: sealed (a
+    // modification time before the change time, which no write sets) or
+    // already passed by the clock. (Rounds: a close slowed by a busy
+    // machine lets the clock pass the stamp by itself.)
+    g = guarded(DamagedVolumeAnswer::refuse);
+    EXPECT_TRUE(!g.checked && g.writable);
+    for (int round = 0; round < 5; ++round) {
+        driveTable[0].sync = nullptr;
+        changeAndClose(("Unsynced " + std::to_string(round)).c_str());
+        FileStamp stamp{};
+        const RawFile imageFile = openRawFile(path.c_str(), RawOpen::read);
+        ASSERT_TRUE(rawFileStamp(imageFile, stamp));
+        closeRawFile(imageFile);
+        EXPECT_TRUE(stamp.modified < stamp.changed || rawFileStampSettled(stamp, 0));
+        {
+            std::fstream other(path, std::ios::in | std::ios::out | std::ios::binary);
+            char first = 0;
+            other.get(first);
+            other.seekp(0);
+            other.put(first);
+        }
+        g = guarded(DamagedVolumeAnswer::refuse);
+        EXPECT_TRUE(g.checked && g.writable);
+    }
+    closeAll();
 
     // hfsutils' change is checked; the read-only checker's verdict counts.
     hfsScript(dir, "hmount vol.img >/dev/null; hcopy -r small :copied; humount");
