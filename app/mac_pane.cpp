@@ -208,8 +208,14 @@ std::vector<MacEntry> macFolderItems(bool includeInvisible)
     }
     const int sort = macPane.sort;
     const auto inOrder = [sort](const MacEntry& a, const MacEntry& b) { return compareMacEntries(a, b, sort) < 0; };
-    // A folder lists in catalog order, which is name order: a folder of
-    // files only, sorted by name, is in order already.
+    // A folder lists in catalog order, which is name order: sorted by name,
+    // a folder of files only is in order already, and one with folders too
+    // once its folders are moved before its files, each kind keeping its
+    // order.
+    if (std::is_sorted(entries.begin(), entries.end(), inOrder)) return entries;
+    const auto firstFile = std::stable_partition(entries.begin(), entries.end(),
+                                                 [](const MacEntry& e) { return e.kind == macFolder; });
+    std::stable_partition(firstFile, entries.end(), [](const MacEntry& e) { return e.kind == macFile; });
     if (!std::is_sorted(entries.begin(), entries.end(), inOrder))
         std::stable_sort(entries.begin(), entries.end(), inOrder);
     return entries;

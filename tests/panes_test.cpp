@@ -208,3 +208,23 @@ TEST(MacPane, MovesBetweenDriveVolumeAndFolders)
     EXPECT_EQ(macPane.folderBox, std::vector<std::string>{label});
     EXPECT_EQ(lastError, errNone);
 }
+
+// A listing whose folders and files interleave by name comes out folders
+// first, each kind in name order.
+TEST(MacPane, FoldersAndFilesInterleavedByName)
+{
+    Desk desk;
+    ASSERT_TRUE(desk.mountNew(1024, "Desk"));
+    for (const char* name : {"a", "C", "e"}) {
+        FileInfo file{};
+        const std::vector<uint8_t> n = macName(name);
+        std::memcpy(file.name, n.data(), n.size());
+        createFile(file);
+    }
+    for (const char* name : {"B", "d"}) createFolder(macName(name).data());
+    flushVolume();
+    relistMacFolder();
+    std::vector<std::string> names;
+    for (const MacEntry& e : macPane.entries) names.emplace_back(reinterpret_cast<const char*>(e.name + 1), e.name[0]);
+    EXPECT_EQ(names, (std::vector<std::string>{"B", "d", "a", "C", "e"}));
+}
