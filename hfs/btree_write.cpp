@@ -513,7 +513,7 @@ void growTree(const BTree& t)
     putHeader32(t, bth::freeNodes, header32(t, bth::freeNodes) + added);
 
     uint64_t covered;
-    MapPart last;
+    MapPart last{};
     if (!mapCoverage(t, covered, last)) return;
     while (covered < nodes) {
         // The first node the map does not cover becomes a map node.

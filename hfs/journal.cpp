@@ -276,7 +276,7 @@ bool parseJournal(ReadJournal& j)
     const uint8_t* addresses = b.data() + journalHeaderSize;
     const uint8_t* befores = addresses + 4 * n;
     const uint8_t* afters = befores + 512 * n;
-    j.units.resize(n);
+    j.units.resize(static_cast<size_t>(n));  // fits: the journal of n units is in memory
     for (size_t i = 0; i < n; ++i) {
         j.units[i] = {read32(addresses + 4 * i), befores + 512 * i, afters + 512 * i};
         if (i > 0 && j.units[i].address <= j.units[i - 1].address) return false;
