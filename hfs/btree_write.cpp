@@ -34,6 +34,9 @@ namespace {
 // Node whose first key changed last, handed from a level to the one above.
 uint32_t insertChanged = 0;
 uint32_t deleteChanged = 0;
+// Where the last inserted leaf record landed; the levels above change only
+// index nodes, so it still holds when the insertion returns.
+LeafPlace insertedLeaf{};
 
 // Pins a buffer and remembers whether it was pinned already.
 struct Hold {
@@ -177,14 +180,20 @@ int nodeInsert(const BTree& t, uint32_t a, CacheBuffer* node, uint32_t n, uint8_
         if (!leaf) return -1;
         initNode(leaf, 0, 0, nd::leafNode, 1);
         if (!insertRecordAt(leaf, 0, r, L)) return badNode();
+        insertedLeaf = {x, 0};
         putHeader32(t, bth::root, x);
         putHeader32(t, bth::fNode, x);
         putHeader32(t, bth::lNode, x);
         put16(1, header(t), bth::depth);
         return 0;
     }
+    const bool atLeaf = nodeType(node) == nd::leafNode;
+    const auto landed = [atLeaf](uint32_t nodeNumber, uint32_t index) {
+        if (atLeaf) insertedLeaf = {nodeNumber, static_cast<uint16_t>(index)};
+    };
     if (nodeFreeSpace(node) >= L + 2u) {
         if (!insertRecordAt(node, n, r, L)) return badNode();
+        landed(a, n);
         return n == 0 ? 1 : 0;
     }
 
@@ -210,8 +219,11 @@ int nodeInsert(const BTree& t, uint32_t a, CacheBuffer* node, uint32_t n, uint8_
                 if (!moveFirstRecord(node, sib)) return badNode();
             if (i == n) {
                 if (!insertRecordAt(sib, nodeRecords(sib), r, L)) return badNode();
+                landed(left, nodeRecords(sib) - 1u);
             } else if (!insertRecordAt(node, n - moving, r, L)) {
                 return badNode();
+            } else {
+                landed(a, n - moving);
             }
             return (i == 0 && n == 0) ? 0 : 1;
         }
@@ -245,6 +257,8 @@ int nodeInsert(const BTree& t, uint32_t a, CacheBuffer* node, uint32_t n, uint8_
         else ok = moveFirstRecord(node, nb);
     }
     if (ok && n >= half) ok = insertRecordAt(node, n - half, r, L);
+    if (n < half) landed(b, n);
+    else landed(a, n - half);
     if (!ok || nodeRecords(node) == 0) {
         release(ha2);
         release(hb);
@@ -581,16 +595,23 @@ int btDelete(const BTree& t, uint32_t node, const uint8_t* key)
     return deleteBelow(t, node, key, 0);
 }
 
-void treeInsert(const BTree& t, const uint8_t* record, uint16_t length)
+LeafPlace treeInsert(const BTree& t, const uint8_t* record, uint16_t length)
 {
     // The record buffer also carries index records up the tree.
     uint8_t buffer[512];
     if (length < 2 || length > 512 - 14 - 4) {
         setError(errBadNode);
-        return;
+        return {};
     }
     std::memcpy(buffer, record, length);
+    // Growing the catalog file may insert into the extents tree on the way:
+    // that insertion's place is its own, and the outer one's is kept.
+    const LeafPlace outer = insertedLeaf;
+    insertedLeaf = {};
     btInsert(t, treeRoot(t), buffer, length);
+    const LeafPlace placed = insertedLeaf;
+    insertedLeaf = outer;
+    return lastError == errNone ? placed : LeafPlace{};
 }
 
 void treeDelete(const BTree& t, const uint8_t* key) { btDelete(t, treeRoot(t), key); }

@@ -149,21 +149,27 @@ bool listFolder(uint32_t folderId, std::vector<CatalogItem>& items)
     return false;
 }
 
-FileRef openFileRef(uint32_t parentId, const uint8_t* name)
+FileRef fileRefAt(CacheBuffer* node, uint16_t index)
 {
     FileRef ref{};
-    RecordPosition pos = findCatalogRecord(catalogRoot(), parentId, name);
-    if (!pos.found) return ref;
-    const uint16_t dataOff = recordDataOffset(pos.buffer, pos.offset);
-    const uint32_t end = pos.offset + recordSize(pos.buffer, pos.index);
-    if (dataOff + fil::recordSize > end || pos.buffer->data[dataOff] != cdrFile) {
+    const uint16_t offset = recordOffset(node, index);
+    const uint16_t dataOff = recordDataOffset(node, offset);
+    const uint32_t end = offset + recordSize(node, index);
+    if (dataOff + fil::recordSize > end || node->data[dataOff] != cdrFile) {
         setError(errBadNode);
         return ref;
     }
-    ref.fileId = read32(pos.buffer->data + dataOff + fil::flNum);
-    ref.buffer = pos.buffer;
+    ref.fileId = read32(node->data + dataOff + fil::flNum);
+    ref.buffer = node;
     ref.offset = dataOff;
     return ref;
+}
+
+FileRef openFileRef(uint32_t parentId, const uint8_t* name)
+{
+    RecordPosition pos = findCatalogRecord(catalogRoot(), parentId, name);
+    if (!pos.found) return FileRef{};
+    return fileRefAt(pos.buffer, pos.index);
 }
 
 int lookupCatalogItem(uint32_t parentId, const uint8_t* name, CatalogItem& item)

@@ -173,12 +173,12 @@ void createFolder(const uint8_t* name)
     if (currentFolderId == 2) addToMdb16(mdb::nmRtDirs, +1);
 }
 
-void createFile(const FileInfo& info)
+FileRef createFile(const FileInfo& info)
 {
-    if (!canChangeCurrentFolder()) return;
+    if (!canChangeCurrentFolder()) return {};
     if (!validName(info.name)) {
         setError(errMacCreate);
-        return;
+        return {};
     }
     const uint32_t id = pendingCatalogID();
     uint32_t created = info.createDate;
@@ -192,13 +192,22 @@ void createFile(const FileInfo& info)
     write32(data + fil::mdDat, modified);
     uint8_t record[160];
     const uint16_t length = buildLeafRecord(record, currentFolderId, info.name, data, sizeof data);
-    treeInsert(catalogTree, record, length);
-    if (lastError != errNone) return;
+    // The counts below change records in place, never the tree's shape: the
+    // place the record landed at still holds it afterwards.
+    const LeafPlace place = treeInsert(catalogTree, record, length);
+    if (lastError != errNone) return {};
     nextCatalogID();
     adjustFolderCount(+1);
-    if (lastError != errNone) return;
+    if (lastError != errNone) return {};
     addToMdb32(mdb::filCnt, +1);
     if (currentFolderId == 2) addToMdb16(mdb::nmFls, +1);
+    CacheBuffer* node = readNode(catalogTree, place.node);
+    if (!node) return {};
+    if (place.index >= nodeRecords(node)) {
+        setError(errBadNode);
+        return {};
+    }
+    return fileRefAt(node, place.index);
 }
 
 void deleteFolder(const uint8_t* name)

@@ -309,6 +309,9 @@ bool listFolder(uint32_t folderId, std::vector<CatalogItem>& items);
 bool readCatalogItem(const CacheBuffer* node, uint16_t index, CatalogItem& item);
 
 FileRef openFileRef(uint32_t parentId, const uint8_t* name);
+// The file record at leaf record `index` of a catalog node; errBadNode when
+// it is not a file record or too short for one.
+FileRef fileRefAt(CacheBuffer* node, uint16_t index);
 
 // Looks up (parent, name) without treating absence as an error: 1 found,
 // 0 not found (lastError untouched), -1 on a failure (lastError set).
@@ -386,7 +389,9 @@ uint32_t nextCatalogID();
 void adjustFolderCount(int delta);
 // Creation, deletion, renaming and retyping, all in the current folder.
 void createFolder(const uint8_t* name);
-void createFile(const FileInfo& info);
+// createFile returns the new file's record, unpinned, as openFileRef would
+// find it (no buffer after an error).
+FileRef createFile(const FileInfo& info);
 // Removes an empty folder; a folder that still holds items is left alone.
 void deleteFolder(const uint8_t* name);
 void deleteFile(const uint8_t* name);

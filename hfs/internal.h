@@ -121,8 +121,14 @@ int btDelete(const BTree& t, uint32_t node, const uint8_t* key);
 uint32_t btAllocNode(const BTree& t);
 void btFreeNode(const BTree& t, uint32_t node);
 // Inserts a leaf record at the root, or removes the one with a key; both
-// keep the header record in step. Errors through lastError.
-void treeInsert(const BTree& t, const uint8_t* record, uint16_t length);
+// keep the header record in step. Errors through lastError. An insertion
+// returns the leaf node and record index the record landed at (node 0 after
+// an error): a number, not a buffer, valid until the tree next changes.
+struct LeafPlace {
+    uint32_t node;
+    uint16_t index;
+};
+LeafPlace treeInsert(const BTree& t, const uint8_t* record, uint16_t length);
 void treeDelete(const BTree& t, const uint8_t* key);
 
 // What the allocators remember about the mounted volume between calls:

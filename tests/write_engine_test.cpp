@@ -446,12 +446,16 @@ void makeManyFiles(const std::vector<uint32_t>& folders, int count)
         ASSERT_TRUE(enterFolder(folders[static_cast<size_t>(i) % folders.size()]));
         char name[32];
         std::snprintf(name, sizeof name, "File %05d of many", (i * 7919) % count);
-        createFile(fileInfo(name));
-        if (i % 10 == 0) {
-            FileRef f = openRef(name);
-            append(f, dataFork, testPattern(static_cast<size_t>(i % 700), static_cast<unsigned>(i)));
-            unpinBuffer(f.buffer);
-        }
+        // The record handed back (pinned, as a stream holds it) is the one a
+        // lookup finds, through splits, shifts into the left sibling and
+        // growths of the catalog file (which insert into the extents tree).
+        FileRef f = createFile(fileInfo(name));
+        ASSERT_TRUE(f.buffer) << name;
+        pinBuffer(f.buffer);
+        const FileRef found = openFileRef(currentFolderId, macName(name).data());
+        ASSERT_TRUE(found.buffer == f.buffer && found.offset == f.offset && found.fileId == f.fileId) << name;
+        if (i % 10 == 0) append(f, dataFork, testPattern(static_cast<size_t>(i % 700), static_cast<unsigned>(i)));
+        unpinBuffer(f.buffer);
     }
     ASSERT_EQ(lastError, errNone) << errorText(lastError);
 }

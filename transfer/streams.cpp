@@ -258,8 +258,10 @@ int openStream(uint8_t mode, TransferFile& file, PcHandle created)
         std::memcpy(info.finderInfo, s.file.finderInfo, 16);
         info.createDate = s.file.createDate;
         info.modifyDate = s.file.modifyDate;
-        createFile(info);
-        ok = lastError == errNone && openMacFile(s, currentFolderId);
+        s.macFile = createFile(info);
+        if (lastError == errNone && !s.macFile.buffer) setError(errBadNode);
+        ok = lastError == errNone;
+        if (ok) pinBuffer(s.macFile.buffer);
         break;
     }
     case modeMacDataRead:
