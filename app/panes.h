@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "hfs/hfs.h"
+#include "transfer/pcfile.h"
 
 namespace verrin {
 
@@ -75,6 +76,10 @@ extern PcPane pcPane;
 // Re-reads the current directory: directory box, drive label, entries
 // sorted by pcPane.sort, scroll range (hScrollPos back to 0).
 void rebuildPcPane();
+// The same from a listing of the current directory that the caller has just
+// made with pcListDirectory (put lists its source directory once, to check
+// its arguments and to fill the pane).
+void rebuildPcPaneFrom(std::vector<PcDirEntry> listed);
 // The same, keeping the list's first visible line (after Sort By and after
 // commands that change the directory's contents).
 void refreshPcPane();

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "app/panes.h"
 #include "base/format.h"
@@ -53,13 +54,11 @@ template <typename T> int compareDescending(T a, T b) { return a == b ? 0 : (a >
 
 uint32_t clampSize(uint64_t bytes) { return bytes > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes); }
 
-void rebuild(unsigned listParts)
+void rebuildFrom(unsigned listParts, std::vector<PcDirEntry> listed)
 {
     pcPane.overflow = 0;
     fillPcDirectoryBox();
     if (listingVisible) updatePcDriveLabel();
-    std::vector<PcDirEntry> listed;
-    pcListDirectory(listed);
     pcPane.entries.clear();
     for (PcDirEntry& e : listed) {
         if (e.name == "." || e.name == "..") continue;
@@ -81,11 +80,20 @@ void rebuild(unsigned listParts)
     ui->paneChanged(listParts);
 }
 
+void rebuild(unsigned listParts)
+{
+    std::vector<PcDirEntry> listed;
+    pcListDirectory(listed);
+    rebuildFrom(listParts, std::move(listed));
+}
+
 }  // namespace
 
 int sortFromSetting(int value) { return value >= sortName && value <= sortDate ? value : sortName; }
 
 void rebuildPcPane() { rebuild(panePcList); }
+
+void rebuildPcPaneFrom(std::vector<PcDirEntry> listed) { rebuildFrom(panePcList, std::move(listed)); }
 
 void refreshPcPane() { rebuild(panePcList | paneKeepTopLine); }
 

@@ -8,12 +8,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
-#include <unordered_set>
+#include <utility>
 #include <vector>
 #ifdef _WIN32
 #include <windows.h>
@@ -118,22 +117,19 @@ PcArgument splitPcArgument(const std::string& text)
             path.filename().native()};
 }
 
-// Which of the names of `paths` (all of one directory) are plain files
-// there, links followed, found by listing the directory once: where the
-// listing carries each entry's kind, thousands of files cost no status call
-// each.
-std::unordered_set<std::filesystem::path::string_type> plainFilesAmong(std::span<const PcArgument> paths)
+// The listing of a directory of PC paths (relative to `home`, where it
+// leaves the current directory); empty when the directory cannot be entered
+// or read.
+std::vector<PcDirEntry> listPcDirectory(const std::filesystem::path& home,
+                                        const std::filesystem::path::string_type& directory)
 {
-    std::unordered_set<std::filesystem::path::string_type> wanted, plain;
-    for (const PcArgument& p : paths) wanted.insert(p.name);
+    std::vector<PcDirEntry> listed;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(paths.front().directory, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::filesystem::path::string_type name = it->path().filename().native();
-        std::error_code kindError;
-        if (wanted.contains(name) && it->is_regular_file(kindError)) plain.insert(name);
-    }
-    return plain;
+    std::filesystem::current_path(home, ec);
+    std::filesystem::current_path(directory, ec);
+    if (!ec) pcListDirectory(listed);
+    std::filesystem::current_path(home, ec);
+    return listed;
 }
 
 // A PC file named on the command line must be a file: says what it is
@@ -495,22 +491,34 @@ int cmdPut(int argc, char** argv)
             return failUsage("put", "--rsrc contradicts -m");
         request.transfer.mode = ResourceFile;
     }
-    // The PC paths, each checked to be a file; the paths of one directory in
-    // a row are checked together, and copied together below.
+    // The PC paths, each checked to be a file (or with -r a directory) by its
+    // directory's listing; the paths of one directory in a row are checked
+    // together, and copied together below with the same listing in the PC pane.
     std::vector<PcArgument> pcPaths;
-    for (size_t i = 2; i < args.size(); ++i) pcPaths.push_back(splitPcArgument(args[i]));
+    std::vector<std::string> pcNames;
+    for (size_t i = 2; i < args.size(); ++i) {
+        pcPaths.push_back(splitPcArgument(args[i]));
+        pcNames.push_back(pcNameFromHost(narrowName(pcPaths.back().name)));
+    }
     const auto runEnd = [&](size_t first) {
         size_t end = first;
         while (end < pcPaths.size() && pcPaths[end].directory == pcPaths[first].directory) ++end;
         return end;
     };
     std::error_code ec;
+    const std::filesystem::path home = std::filesystem::current_path(ec);
+    std::vector<std::vector<PcDirEntry>> listings;
     for (size_t first = 0; first < pcPaths.size();) {
         const size_t end = runEnd(first);
-        const auto plain = plainFilesAmong(std::span(pcPaths).subspan(first, end - first));
+        const std::vector<PcDirEntry>& listed = listings.emplace_back(listPcDirectory(home, pcPaths[first].directory));
+        std::unordered_map<std::string_view, const PcDirEntry*> entryByName;
+        for (const PcDirEntry& e : listed) entryByName.emplace(e.name, &e);
         for (; first < end; ++first) {
+            const auto found = entryByName.find(pcNames[first]);
+            if (found != entryByName.end() &&
+                (found->second->isFile || (request.recursive && found->second->isDirectory)))
+                continue;
             const std::string& arg = args[first + 2];
-            if (plain.contains(pcPaths[first].name)) continue;
             if (request.recursive && std::filesystem::is_directory(arg, ec)) continue;
             if (!isPcFileArgument(arg)) return 1;
         }
@@ -523,10 +531,9 @@ int cmdPut(int argc, char** argv)
 
     // Each PC path is an entry of its directory's listing; consecutive
     // entries of one directory go in one copy.
-    const std::filesystem::path home = std::filesystem::current_path(ec);
     prepareBatch(request, false);
     int status = 0;
-    for (size_t first = 0; first < pcPaths.size() && status == 0;) {
+    for (size_t first = 0, run = 0; first < pcPaths.size() && status == 0; ++run) {
         const size_t end = runEnd(first);
         std::filesystem::current_path(home, ec);
         std::filesystem::current_path(pcPaths[first].directory, ec);
@@ -535,14 +542,14 @@ int cmdPut(int argc, char** argv)
             status = 1;
             break;
         }
-        rebuildPcPane();
+        rebuildPcPaneFrom(std::move(listings[run]));
         // The pane's entries by name: a put of thousands of files looks each up once.
         std::unordered_map<std::string_view, int> entryByName;
         for (size_t k = 0; k < pcPane.entries.size(); ++k)
             entryByName.emplace(pcPane.entries[k].name, static_cast<int>(k));
         std::vector<int> selection;
         for (; first < end; ++first) {
-            const auto found = entryByName.find(pcNameFromHost(narrowName(pcPaths[first].name)));
+            const auto found = entryByName.find(pcNames[first]);
             const int index = found == entryByName.end() ? -1 : found->second;
             if (index < 0) {
                 std::fprintf(stderr, "%s: not found in its directory\n", args[first + 2].c_str());

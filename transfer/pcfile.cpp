@@ -160,6 +160,7 @@ bool pcListDirectory(std::vector<PcDirEntry>& entries)
         e.name = found.cFileName;
         e.isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         e.isLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        e.isFile = !e.isDirectory;
         e.size = static_cast<uint64_t>(found.nFileSizeHigh) << 32 | found.nFileSizeLow;
         e.modified = static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32 |
                      found.ftLastWriteTime.dwLowDateTime;
@@ -492,13 +493,17 @@ bool pcListDirectory(std::vector<PcDirEntry>& entries)
     DIR* d = ::opendir(".");
     if (!d) return false;
     while (const dirent* de = ::readdir(d)) {
-        PcDirEntry e{pcNameFromHost(de->d_name), false, false, 0, 0};
+        PcDirEntry e{pcNameFromHost(de->d_name), false, false, false, 0, 0};
         struct stat st;
         if (::lstat(de->d_name, &st) != 0) continue;  // gone meanwhile
+        e.isFile = S_ISREG(st.st_mode);
         if (S_ISLNK(st.st_mode)) {
             e.isLink = true;
             struct stat target;
-            if (::stat(de->d_name, &target) == 0 && S_ISDIR(target.st_mode)) e.isDirectory = true;
+            if (::stat(de->d_name, &target) == 0) {
+                e.isDirectory = S_ISDIR(target.st_mode);
+                e.isFile = S_ISREG(target.st_mode);
+            }
         }
         e.isDirectory = e.isDirectory || S_ISDIR(st.st_mode);
         if (!e.isDirectory) e.size = static_cast<uint64_t>(st.st_size);

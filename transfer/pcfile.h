@@ -91,6 +91,7 @@ struct PcDirEntry {
     std::string name;
     bool isDirectory;  // a directory, or a link to one
     bool isLink;       // a symbolic link or junction: tree walks do not follow it
+    bool isFile;       // a regular file, or a link to one
     uint64_t size;     // files: bytes
     uint64_t modified; // last-write time as a system file time (100 ns since 1601, UTC)
 };
