@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -90,20 +91,58 @@ bool localFields(int64_t seconds, std::tm& out)
 #endif
 }
 
+// The local wall clock read as seconds since 1970 less the instant: false
+// when the C library cannot convert it.
+bool offsetByLibrary(int64_t seconds, int64_t& offset)
+{
+    std::tm local{};
+    if (!localFields(seconds, local)) return false;
+    offset = daysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) * 86400 + local.tm_hour * 3600 +
+             local.tm_min * 60 + local.tm_sec - seconds;
+    return true;
+}
+
+// The offsets of the last few hours asked for: a copy stamps thousands of
+// files with dates of an hour or two, and the C library's conversion is
+// costly. An hour is kept only when its first and last second have the same
+// offset, so an hour in which the zone changes its offset is always asked
+// of the C library (no zone changes its offset twice within an hour).
+struct ZoneHour {
+    int64_t hour;
+    int64_t offset;
+    bool known;
+};
+ZoneHour zoneHours[4];
+
+}  // namespace
+
+void forgetZoneOffsets() { std::fill(std::begin(zoneHours), std::end(zoneHours), ZoneHour{}); }
+
+namespace {
+
+bool cachedOffset(int64_t seconds, int64_t& offset)
+{
+    const int64_t hour = seconds >= 0 ? seconds / 3600 : -((-seconds + 3599) / 3600);
+    ZoneHour& slot = zoneHours[static_cast<uint64_t>(hour) % std::size(zoneHours)];
+    if (!slot.known || slot.hour != hour) {
+        int64_t first = 0, last = 0;
+        if (!offsetByLibrary(hour * 3600, first) || !offsetByLibrary(hour * 3600 + 3599, last) || first != last)
+            return false;
+        slot = {hour, first, true};
+    }
+    offset = slot.offset;
+    return true;
+}
+
 // How far the local wall clock runs ahead of UTC at an instant (negative
 // west of Greenwich). The C library of Windows knows no instants before
 // 1970: those take the offset of 1970's second day.
 int64_t localOffsetAt(int64_t seconds)
 {
-    std::tm local{};
-    int64_t at = seconds;
-    if (!localFields(at, local)) {
-        at = 86400;
-        if (!localFields(at, local)) return 0;
-    }
-    const int64_t wall = daysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
-                         local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-    return wall - at;
+    int64_t offset = 0;
+    if (cachedOffset(seconds, offset) || offsetByLibrary(seconds, offset) || offsetByLibrary(86400, offset))
+        return offset;
+    return 0;
 }
 
 #ifndef _WIN32
@@ -211,6 +250,11 @@ uint32_t packDosDateTime(int year, int month, int day, int hour, int minute, int
 
 uint32_t unixTimeToDos(int64_t seconds)
 {
+    int64_t offset = 0;
+    if (cachedOffset(seconds, offset)) {
+        const Fields f = fieldsOfWallClock(seconds + offset);
+        return packDosDateTime(f.year, f.month, f.day, f.hour, f.minute, f.second);
+    }
     std::tm local{};
     if (!localFields(seconds, local)) return packDosDateTime(1980, 1, 1, 0, 0, 0);
     return packDosDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,

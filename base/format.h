@@ -54,6 +54,10 @@ uint64_t macDateToFileTime(uint32_t macDate);
 // 1980..2107 (the first or last representable instant).
 uint32_t packDosDateTime(int year, int month, int day, int hour, int minute, int second);
 
+// The conversions to local time keep the zone's offsets of recent hours;
+// a program that changes its time zone (TZ and tzset) calls this after.
+void forgetZoneOffsets();
+
 // The packed local date/time of an instant.
 uint32_t fileTimeToDos(uint64_t fileTime);
 uint32_t unixTimeToDos(int64_t seconds);

@@ -153,4 +153,27 @@ TEST(DateConversion, DosPackingInLocalTime)
     EXPECT_STREQ(formatDosDateTime(0), "");  // month 0: no date
     EXPECT_STREQ(formatDosDateTime(packDosDateTime(2023, 2, 29, 0, 0, 0)), "");
 }
+
+// Instants a minute apart across the changes of daylight saving convert as
+// the C library's local time gives them, each right after its neighbour
+// (whose hour's offset is kept): in zones that change on the UTC hour and in
+// one that changes within it, one zone after another at the same instants.
+TEST(DateConversion, KeptOffsetsFollowTheChangesOfTheZone)
+{
+    const int64_t spring = 1774746000, autumn = 1792890000;  // 2026-03-29 and 2026-10-25, 01:00 UTC
+    for (const char* name : {"Europe/Berlin", "CET-1CEST,M3.5.0,M10.5.0/3", "XST-1XDT,M3.5.0/2:30,M10.5.0/3:30"}) {
+        ScopedTimeZone zone(name);
+        for (const int64_t change : {spring, autumn})
+            for (int64_t t = change - 7200; t <= change + 7200; t += 59) {
+                const std::time_t at = static_cast<std::time_t>(t);
+                std::tm local{};
+                ASSERT_TRUE(localtime_r(&at, &local));
+                const int64_t wall = static_cast<int64_t>(timegm(&local));
+                EXPECT_EQ(unixToMacDate(t), static_cast<uint32_t>(wall + secondsFrom1904To1970)) << name << " " << t;
+                EXPECT_EQ(unixTimeToDos(t), packDosDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                                            local.tm_hour, local.tm_min, local.tm_sec))
+                    << name << " " << t;
+            }
+    }
+}
 #endif

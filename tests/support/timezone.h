@@ -8,6 +8,8 @@
 #include <ctime>
 #include <string>
 
+#include "base/format.h"
+
 namespace verrin::testsupport {
 
 struct ScopedTimeZone {
@@ -39,6 +41,7 @@ struct ScopedTimeZone {
             unsetenv("TZ");
         tzset();
 #endif
+        forgetZoneOffsets();
     }
 };
 
