@@ -207,7 +207,14 @@ FileRef createFile(const FileInfo& info)
         setError(errBadNode);
         return {};
     }
-    return fileRefAt(node, place.index);
+    // The record found there must be the file just made: a wrong place
+    // must never hand the caller another file's record to write forks into.
+    const FileRef ref = fileRefAt(node, place.index);
+    if (lastError == errNone && ref.fileId != id) {
+        setError(errBadNode);
+        return {};
+    }
+    return ref;
 }
 
 void deleteFolder(const uint8_t* name)
