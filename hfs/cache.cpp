@@ -15,6 +15,15 @@
 //     ascending runs (hfs/journal.h): the medium holds all of a flush or
 //     none of it. revertVolume brings each dirty buffer back to what the
 //     medium holds: its before-image, or the medium's sector re-read.
+//   - File data (writeSectors) goes around the cache. Short writes that
+//     follow one another on the medium are gathered into one run and
+//     written as one transfer: before any read that overlaps the run, when
+//     a write does not continue it, and at the start of every flush. A
+//     flush whose gathered run cannot be written commits nothing, so no
+//     catalog record reaches the medium without the data it describes. The
+//     run is only dropped with the changes that describe it (revertVolume,
+//     close); revertToSavepoint keeps it, since it holds the data of the
+//     steps before the savepoint too.
 //   - A savepoint holds the control records and the allocators' memory as
 //     they were when it was taken, and the content then of every buffer
 //     dirty at that moment and changed since (kept at its first change);
@@ -174,7 +183,106 @@ DriveEntry* currentEntry()
     return &driveTable[currentDrive];
 }
 
+// ---------------------------------------------------------------------------
+// Gathered data writes.
+
+// Writes shorter than this many sectors are gathered (a transfer buffer's
+// worth and more goes straight to the drive); a run holds at most
+// gatherLimit sectors.
+constexpr uint32_t gatherBelowSectors = 64;
+constexpr uint32_t gatherLimit = 512;
+
+struct GatheredRun {
+    std::vector<uint8_t> bytes;  // gatherLimit sectors once first used
+    uint32_t start = 0;          // absolute sector of the first one not written yet
+    uint32_t written = 0;        // sectors at the front of `bytes` already on the medium
+    uint32_t count = 0;          // sectors held and not written yet
+    // Sectors just past the run that belong to the fork written last and
+    // hold nothing read (the rest of its last allocation block): a write
+    // that begins after them may join the run, zeros going in between.
+    uint32_t slack = 0;
+};
+GatheredRun gathered;
+
+// File data went to the drive since the last commit (the commit syncs it
+// before its journal).
+bool dataWritten = false;
+
+uint32_t gatheredEnd() { return gathered.start + gathered.count; }
+
+bool overlapsGathered(uint32_t sector, uint32_t count)
+{
+    return gathered.count != 0 && sector < gatheredEnd() && gathered.start < sector + count;
+}
+
+// Writes the gathered run; false with errMacWrite when the drive refuses,
+// the sectors not written staying gathered.
+bool writeGathered()
+{
+    gathered.slack = 0;
+    if (gathered.count == 0) return true;
+    DriveEntry* e = currentEntry();
+    while (gathered.count > 0) {
+        const uint32_t units = e ? transferUnits(*e, gathered.count) : 0;
+        const int32_t put =
+            units ? e->write(*e, gathered.bytes.data() + size_t{gathered.written} * 512, units, gathered.start) : 0;
+        if (put <= 0) {
+            setError(errMacWrite);
+            return false;
+        }
+        dataWritten = true;
+        const uint32_t done = std::min(static_cast<uint32_t>(put), gathered.count);
+        gathered.start += done;
+        gathered.written += done;
+        gathered.count -= done;
+    }
+    gathered.written = 0;
+    return true;
+}
+
+// The gathered run goes with the changes that describe it.
+void dropGathered()
+{
+    gathered.count = gathered.written = gathered.slack = 0;
+    dataWritten = false;
+}
+
+// Takes a short write into the gathered run when it continues the run (right
+// after it, or after its slack) and fits; false when it must be written
+// otherwise.
+bool joinGathered(const uint8_t* buffer, uint32_t count, uint32_t sector)
+{
+    if (count >= gatherBelowSectors) return false;
+    if (gathered.count == 0) {
+        if (gathered.bytes.empty()) {
+            try {
+                gathered.bytes.resize(size_t{gatherLimit} * 512);
+            } catch (const std::bad_alloc&) {
+                return false;
+            }
+        }
+        gathered.start = sector;
+        gathered.written = 0;
+        gathered.slack = 0;
+    }
+    const uint32_t end = gatheredEnd();
+    if (sector < end || sector - end > gathered.slack) return false;
+    const uint32_t gap = sector - end;
+    if (gathered.written + gathered.count + gap + count > gatherLimit) return false;
+    uint8_t* at = gathered.bytes.data() + size_t{gathered.written + gathered.count} * 512;
+    std::memset(at, 0, size_t{gap} * 512);
+    std::memcpy(at + size_t{gap} * 512, buffer, size_t{count} * 512);
+    gathered.count += gap + count;
+    gathered.slack = 0;
+    return true;
+}
+
 }  // namespace
+
+void offerSlackAfter(uint32_t sector, uint32_t count)
+{
+    if (gathered.count != 0 && sector == gatheredEnd()) gathered.slack = count;
+}
 
 void markDirty(CacheBuffer* b)
 {
@@ -209,6 +317,7 @@ int32_t readSectors(uint8_t* buffer, uint32_t count, uint32_t sector)
     }
     count = transferUnits(*e, count);
     if (count == 0) return 0;
+    if (overlapsGathered(sector, count) && !writeGathered()) return 0;
     const int32_t got = e->read(*e, buffer, count, sector);
     if (got <= 0) {
         setError(errMacRead);
@@ -224,6 +333,9 @@ int32_t writeSectors(const uint8_t* buffer, uint32_t count, uint32_t sector)
         setError(errVolumeReadOnly);
         return 0;
     }
+    if (joinGathered(buffer, count, sector)) return static_cast<int32_t>(count);
+    if (!writeGathered()) return 0;
+    if (joinGathered(buffer, count, sector)) return static_cast<int32_t>(count);
     count = transferUnits(*e, count);
     if (count == 0) return 0;
     const int32_t put = e->write(*e, buffer, count, sector);
@@ -231,6 +343,7 @@ int32_t writeSectors(const uint8_t* buffer, uint32_t count, uint32_t sector)
         setError(errMacWrite);
         return 0;
     }
+    dataWritten = true;
     return put;
 }
 
@@ -292,7 +405,7 @@ void readAhead(uint32_t sector, uint32_t count)
     DriveEntry* e = currentEntry();
     if (!e || !e->read || cacheIndex.size() + count > cacheSoftLimit) return;
     count = transferUnits(*e, std::min(count, readAheadSectors));
-    if (count < 2) return;
+    if (count < 2 || overlapsGathered(sector, count)) return;
     static uint8_t run[readAheadSectors * 512];
     const int32_t pending = lastError;
     const int32_t got = e->read(*e, run, count, sector);
@@ -339,6 +452,7 @@ int32_t getVolumeSector(uint8_t* buffer, uint32_t volumeSector, uint32_t count)
 
 void emptyCache()
 {
+    dropGathered();
     cacheHead = cacheTail = nullptr;
     cacheIndex.clear();
     dirtyBuffers.clear();
@@ -415,7 +529,7 @@ void flushVolume()
     // A pending error means the command failed: its changes are reverted,
     // never written.
     if (!volume.mounted || !volume.mdb || lastError != errNone) return;
-    if (!volumeHasUnwrittenChanges()) return;
+    if (!writeGathered() || !volumeHasUnwrittenChanges()) return;
     DriveEntry* e = currentEntry();
     if (!e) {
         setError(errVolumeReadOnly);
@@ -437,7 +551,7 @@ void flushVolume()
     JournalLabel label{volume.startSector, read32(volume.mdb->data + mdb::crDate), {}};
     const uint8_t* name = volume.mdb->data + mdb::vn;
     std::snprintf(label.what, sizeof label.what, "change to \"%.*s\"", std::min<int>(name[0], 27), name + 1);
-    if (!commitUnits(*e, units, label)) {
+    if (!commitUnits(*e, units, label, dataWritten ? DataOutside::written : DataOutside::none)) {
         restoreControlFlags(extentsFlags, catalogFlags);
         return;
     }
@@ -447,6 +561,7 @@ void flushVolume()
     }
     dirtyBuffers.clear();
     savepoint = Savepoint{};
+    dataWritten = false;
     allocationCommitted();
 }
 
@@ -487,6 +602,7 @@ bool revertBuffer(CacheBuffer* b)
 void revertToSavepoint()
 {
     if (!savepoint.taken) return revertVolume();
+    gathered.slack = 0;
     while (dirtyBuffers.size() > savepoint.dirtyCount) {
         if (!revertBuffer(dirtyBuffers.back())) return;
         dirtyBuffers.pop_back();
@@ -502,6 +618,7 @@ void revertToSavepoint()
 
 void revertVolume()
 {
+    dropGathered();
     allocationReverted();
     savepoint = Savepoint{};
     while (!dirtyBuffers.empty()) {
@@ -515,7 +632,7 @@ void revertVolume()
 
 bool volumeHasUnwrittenChanges()
 {
-    return !dirtyBuffers.empty() || (extentsControl.flags & bufDirty) || (catalogControl.flags & bufDirty);
+    return gathered.count != 0 || !dirtyBuffers.empty() || (extentsControl.flags & bufDirty) || (catalogControl.flags & bufDirty);
 }
 
 void closeVolume()

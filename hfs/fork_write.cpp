@@ -56,6 +56,19 @@ bool writeSectorsAt(const uint8_t* data, uint32_t s, uint32_t count, uint8_t for
     return true;
 }
 
+// The fork now ends at byte `end`: the sectors after its last one up to the
+// end of that allocation block are its own and hold nothing read, so a
+// gathered write may put zeros there to join the next file's data.
+void offerBlockSlack(const FileRef& ref, uint8_t forkType, uint32_t end)
+{
+    const uint32_t spb = volume.spb;
+    const uint32_t after = (end + 511) / 512;  // file sectors in use
+    if (after == 0 || after % spb == 0) return;
+    uint32_t sector, run;
+    if (!mapForkSector(ref, forkType, after - 1, sector, run)) return;
+    offerSlackAfter(volume.startSector + sector + 1, spb - after % spb);
+}
+
 }  // namespace
 
 int32_t writeForkRun(const uint8_t* data, uint32_t fileSector, uint32_t count, uint8_t forkType, const FileRef& ref)
@@ -117,6 +130,7 @@ uint32_t appendToFork(WriteRequest& request)
         if (!writeSectorsAt(bounce, s, 1, fork, ref)) return 0;
     }
     const uint32_t end = position + request.length;
+    if (end >= forkLogicalLength(ref, fork)) offerBlockSlack(ref, fork, end);
     const uint32_t lgField = ref.offset + (fork == dataFork ? fil::lgLen : fil::rLgLen);
     if (end > forkLogicalLength(ref, fork)) put32(end, ref.buffer, lgField);
     request.position = end;

@@ -121,6 +121,10 @@ extern CacheBuffer extentsControl;
 extern CacheBuffer catalogControl;
 
 // Device access with the transfer clamps (MaxIOBufSzK, transferCap).
+// writeSectors is for file data: a short write that continues the one
+// before it on the medium is gathered and reaches the drive with it later
+// (before an overlapping read, and at the latest when the change is
+// committed); it returns the sectors taken.
 int32_t readSectors(uint8_t* buffer, uint32_t count, uint32_t sector);
 int32_t writeSectors(const uint8_t* buffer, uint32_t count, uint32_t sector);
 

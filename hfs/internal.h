@@ -177,8 +177,15 @@ extern AllocationState allocation;
 // errNoHfsVolume otherwise.
 bool volumeAcceptsChanges();
 
-// The cache holds changes not yet committed to the medium.
+// The cache holds changes not yet committed to the medium (gathered file
+// data counts).
 bool volumeHasUnwrittenChanges();
+
+// Gathered data writes (the cache's invariants): the `count` sectors from
+// `sector` on belong to the fork just written and hold nothing read; a
+// gathered run ending at `sector` may fill them with zeros to join a write
+// that follows them.
+void offerSlackAfter(uint32_t sector, uint32_t count);
 
 // A volume was mounted or closed: forget everything.
 void forgetAllocationState();

@@ -398,7 +398,8 @@ bool journalPathOf(DriveEntry& entry, std::string& path)
     return true;
 }
 
-bool commitUnits(DriveEntry& entry, std::span<const JournalUnit> units, const JournalLabel& label)
+bool commitUnits(DriveEntry& entry, std::span<const JournalUnit> units, const JournalLabel& label,
+                 DataOutside data)
 {
     if (lastError != errNone) return false;
     if (driveIsReadOnly(entry)) {
@@ -433,6 +434,7 @@ bool commitUnits(DriveEntry& entry, std::span<const JournalUnit> units, const Jo
     }
 
     if (journaled) {
+        if (data == DataOutside::written && !syncDrive(entry, syncs)) return false;
         if (!journalFolder.empty() && !(entry.flags & driveFileBacked)) {
             std::error_code ec;
             std::filesystem::create_directories(journalFolder, ec);
@@ -568,7 +570,7 @@ bool endCapturedWrites(DriveEntry& entry, bool commit, const JournalLabel& label
     std::vector<JournalUnit> units;
     units.reserve(capture.units.size());
     for (const auto& [address, image] : capture.units) units.push_back({address, nullptr, image.data()});
-    const bool done = !commit || commitUnits(entry, units, label);
+    const bool done = !commit || commitUnits(entry, units, label, DataOutside::none);
     capture = Capture{};
     return done;
 }

@@ -6,10 +6,11 @@
 // One commit: the units' present contents (before-images) and their new
 // contents go to a journal file, with a header naming the medium (its
 // size, sector size, the volume's start and creation date, what the change
-// is) and a checksum; the journal and its folder are synced; the units are
-// written in ascending runs of adjacent units, each run one transfer as
-// large as the drive's limits allow; the medium is synced (the drive's
-// `sync`), which commits the change; the journal is then deleted (its
+// is) and a checksum (file data the units describe, written around the
+// commit, is synced first); the journal and its folder are synced; the
+// units are written in ascending runs of adjacent units, each run one
+// transfer as large as the drive's limits allow; the medium is synced (the
+// drive's `sync`), which commits the change; the journal is then deleted (its
 // folder is not synced: a deletion lost in a crash brings back a journal
 // of a finished commit, which recovery discards). A write that fails
 // part-way puts the units already written back; the journal is deleted
@@ -62,7 +63,14 @@ struct JournalLabel {
 // next opening to roll back). Writes are refused (errVolumeReadOnly) on a
 // read-only drive and while the drive has an interrupted change that could
 // not be undone.
-bool commitUnits(DriveEntry& entry, std::span<const JournalUnit> units, const JournalLabel& label);
+// File data that the units describe but that went to the medium outside
+// them (DataOutside::written: written straight to its blocks before the
+// commit) is synced before the journal is written, so a medium whose units
+// all hold their new images holds that data too, and recovery may keep
+// such a commit.
+enum class DataOutside : uint8_t { none, written };
+bool commitUnits(DriveEntry& entry, std::span<const JournalUnit> units, const JournalLabel& label,
+                 DataOutside data);
 
 // Rolls back or deletes the drive's journal as described above. Leaves
 // lastError as it found it; what happened is told through the

@@ -2,7 +2,7 @@
 // (settings dialog, "No files marked!", the folder warning, the counts and
 // byte totals, cancel at each question), trees copied flat or recreated,
 // the filters, merges and name clashes, a Cancel or an error in the middle
-// of a copy, deletion of whole trees, and a tree that goes to the Mac and
+// of a copy, a failed write of small files whose data went out together, deletion of whole trees, and a tree that goes to the Mac and
 // comes back unchanged while hfsutils reads the volume the same way.
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include "base/ui_headless.h"
 #include "hfs/hfs.h"
 #include "support/desk.h"
+#include "support/faulty_drive.h"
 #include "support/interop.h"
 #include "support/volumes.h"
 #include "transfer/pcfile.h"
@@ -216,6 +217,52 @@ TEST(BatchCopy, CancelAndErrorInTheMiddle)
     EXPECT_EQ(macPane.folderBox.size(), 2u);
     EXPECT_EQ(fs::current_path(), fs::path(small.pc));
     EXPECT_EQ(volumeProblems(), "");
+}
+
+// Small files' data goes to the drive gathered, several files to a write,
+// and a commit syncs it before any catalog change is written. Whichever
+// write fails, no file reaches the volume without its data.
+TEST(BatchCopy, AFailedWriteOfGatheredFilesLeavesNoFileWithoutItsData)
+{
+    // 1 KB blocks; sizes that end mid-sector, mid-block and on a block.
+    Tree source;
+    std::vector<std::string> names;
+    for (unsigned i = 0; i < 40; ++i) {
+        names.push_back("f" + std::to_string(100 + i));
+        source[names.back()] = testPattern(300 + 700 * i, i);
+    }
+    uint32_t writes = 0;
+    for (uint32_t failing = 0; failing <= writes; ++failing) {
+        SCOPED_TRACE("write " + std::to_string(failing));
+        Desk desk;
+        ASSERT_TRUE(desk.mountNew(40000));
+        ASSERT_TRUE(writeTree(desk.pc, source));
+        rebuildPcPane();
+        wrapDriveWithFaults(desk.drive);
+        armFaults(0, failing);
+        headless::scriptedAnswers = {uiAnswerOk};
+        const BatchResult r = copyPcToMac(pcSelection(names));
+        unwrapFaultyDrive();
+        const Tree copied = macTree();
+        if (failing == 0) {
+            ASSERT_EQ(r.error, errNone);
+            EXPECT_EQ(copied, source);
+            writes = faultPlan.writes;
+            EXPECT_LT(writes, names.size() / 4);
+            // The commit's writes start with the master directory block: it
+            // comes after the data, with a sync between.
+            const std::vector<uint32_t>& trail = faultPlan.trail;
+            const auto mdbWrite = std::find(trail.begin(), trail.end(), volume.startSector + 2);
+            ASSERT_NE(mdbWrite, trail.end());
+            ASSERT_GT(mdbWrite - trail.begin(), 1);
+            EXPECT_EQ(*(mdbWrite - 1), syncMark);
+            EXPECT_NE(*(mdbWrite - 2), syncMark);
+        } else {
+            EXPECT_EQ(r.error, errMacWrite);
+            for (const auto& [name, contents] : copied) EXPECT_EQ(contents, source.at(name)) << name;
+        }
+        EXPECT_EQ(volumeProblems(), "");
+    }
 }
 
 TEST(BatchCopy, MacToPcMergesFiltersAndCountsByTranslation)

@@ -2,11 +2,13 @@
 // testing the engine's error paths: after arming, the k-th read or the k-th
 // write through the drive's operations fails (returns 0 with errMacRead or
 // errMacWrite set, moving nothing); every other call passes through to the
-// drive's own operations and is counted.
+// drive's own operations and is counted. Writes and syncs are also logged
+// in order, so a test can see what reached the drive before a sync.
 // Calls the drive table only.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "hfs/drive.h"
 
@@ -18,12 +20,16 @@ struct FaultPlan {
     uint32_t reads = 0;      // calls since arming, the failed one included
     uint32_t writes = 0;
     bool failed = false;     // the planned fault has happened
+    // The first address of every write that passed and syncMark for every
+    // sync, in order.
+    std::vector<uint32_t> trail;
 };
+constexpr uint32_t syncMark = 0xFFFFFFFFu;
 
 extern FaultPlan faultPlan;
 
-// Replaces the read and write operations of driveTable[index] by counting,
-// failing wrappers (one drive at a time; a second call moves the wrapper).
+// Replaces the read, write and sync operations of driveTable[index] by
+// counting, failing (read, write) and logging (write, sync) wrappers (one drive at a time; a second call moves the wrapper).
 void wrapDriveWithFaults(int index);
 // Puts the drive's own operations back.
 void unwrapFaultyDrive();
