@@ -484,7 +484,9 @@ bool commitUnits(DriveEntry& entry, std::span<const JournalUnit> units, const Jo
 //   journal may reappear, but the new commit has written nothing yet; fork
 //   data written ahead of a commit go only to blocks free in the committed
 //   volume (blocks freed since are held until the commit), and no journal
-//   names those. The only writer that could change the units in between
+//   names those. Those data are synced before the commit's journal is
+//   written (DataOutside::written), so the files a finished commit records
+//   hold their data. The only writer that could change the units in between
 //   is another program; its change makes the units match neither image
 //   (the journal is then foreign, below), or, should every byte it wrote
 //   repeat a before- or new image, is undone or kept by the rules below,
